@@ -1,0 +1,70 @@
+// Everything the main dialog owns for the whole run, without Qt: the update
+// image and its path, InputBufferSize, the port set, the PortPairList, the log
+// and the busy state. The Qt window, korvane-flash and the tests each hold one.
+//
+// Ownership between threads: the workflow hands the state from step to step,
+// so at most one worker works on it at a time; the window thread reads the
+// busy counter and the log at any time (both are safe for that).
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/busy_state.h"
+#include "app/log_console.h"
+#include "app/window.h"
+#include "app/worker_threads.h"
+#include "midi/midi_services.h"
+#include "midi/port_set.h"
+
+namespace korvane {
+
+struct PortPair {
+  std::int32_t output = -1;
+  std::int32_t input = -1;
+  bool operator==(const PortPair&) const = default;
+};
+
+// Ends the PortPairList.
+constexpr PortPair kPairListEnd{-1, -1};
+
+// The longest reply the protocol defines: an identity reply with a 12-character
+// name (indexes 0 to 18) and its 0xF7. Input buffers are never smaller, so that
+// reading a reply's name or status never leaves the buffer.
+constexpr std::uint32_t kLongestReplyLength = 20;
+
+class UpdateState {
+ public:
+  UpdateState(MidiServices& midi, Window& window)
+      : midi(midi), window(window), log(&window), busy(&window), ports(midi, log) {}
+  UpdateState(const UpdateState&) = delete;
+  UpdateState& operator=(const UpdateState&) = delete;
+
+  // The size every port buffer is opened with.
+  std::uint32_t PortBufferSize() const { return std::max(inputBufferSize, kLongestReplyLength); }
+
+  MidiServices& midi;
+  Window& window;
+  LogConsole log;
+  BusyState busy;
+  PortSet ports;
+
+  std::optional<std::string> filePath;
+  std::optional<std::vector<std::uint8_t>> image;  // none until a load, and after a failure
+  std::uint32_t inputBufferSize = 128;
+  std::optional<std::vector<PortPair>> portPairList;  // ends with kPairListEnd
+
+  // Asked for when the window goes away or the terminal gets Ctrl-C; the scan
+  // and the transfer test it between two ports or two messages.
+  std::atomic<bool> stopRequested{false};
+
+  // Declared last: destroyed first, so running workers are joined before
+  // anything they use goes away.
+  WorkerThreads workers;
+};
+
+}  // namespace korvane

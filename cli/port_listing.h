@@ -1,0 +1,13 @@
+// `korvane-flash --list`: one line per port, inputs then outputs.
+#pragma once
+
+#include <ostream>
+
+namespace korvane {
+
+class MidiServices;
+
+// Writes "in N: NAME" for every input and "out N: NAME" for every output.
+void PrintPortList(MidiServices& services, std::ostream& out);
+
+}  // namespace korvane
