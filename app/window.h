@@ -25,9 +25,17 @@ enum ControlId : int {
   kOpenButton = 1012,
 };
 
-// Dialog results.
+}  // namespace korvane
+
+// Dialog results; on Windows the platform's own.
+#ifdef _WIN32
+#include "midi/winmm.h"
+#else
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+#endif
+
+namespace korvane {
 
 struct DeviceChoice {
   int result = IDCANCEL;  // IDOK or IDCANCEL
