@@ -1,0 +1,21 @@
+#include "app/file_select.h"
+
+#include "app/steps.h"
+#include "app/update_state.h"
+
+namespace korvane {
+
+void FileSelectWorker(UpdateState& state) {
+  std::optional<std::string> chosen = state.window.ChooseUpdateFile();
+  if (!chosen) {
+    // The Open command hid the button; the previous path and image stay.
+    state.window.ShowButton(kOpenButton);
+    return;
+  }
+  state.filePath = std::move(*chosen);
+  state.log.AppendLog("\r\nChecking file: ");
+  state.log.AppendLog(*state.filePath);
+  state.window.PostStep(STEP_LOAD_FILE);
+}
+
+}  // namespace korvane

@@ -1,0 +1,146 @@
+#include "update/update_file.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <new>
+
+#include "app/steps.h"
+#include "app/update_state.h"
+#include "update/device_messages.h"
+#include "update/file_check.h"
+#include "update/load_progress.h"
+
+namespace korvane {
+
+namespace {
+
+enum class LoadResult { kLoaded, kNotOpened, kFailed };
+
+// Steps 2 to 8 of the load, between entering and leaving the busy state.
+LoadResult LoadImage(UpdateState& state) {
+  const std::filesystem::path path(state.filePath.value_or(std::string()));
+  std::error_code error;
+  // A folder, a device or a pipe opens on some systems but is no update file.
+  if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
+    state.log.AppendLog("\r\nERROR: File not found.");
+    return LoadResult::kNotOpened;
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    state.log.AppendLog("\r\nERROR: File not found.");
+    return LoadResult::kNotOpened;
+  }
+
+  file.seekg(0, std::ios::end);
+  const std::streamoff end = file.tellg();
+  file.seekg(0, std::ios::beg);
+  // The old image goes as soon as the new file is open, as for any load.
+  state.image.reset();
+  if (end < 0 || !file) {
+    state.log.AppendLog("\r\nERROR reading file");
+    return LoadResult::kFailed;
+  }
+  const auto size = static_cast<std::uint64_t>(end);
+  if (size > std::numeric_limits<std::uint32_t>::max()) {
+    state.log.AppendLog("\r\nERROR: File too large (4 GiB at most).");
+    return LoadResult::kFailed;
+  }
+  try {
+    state.image.emplace(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    state.image.reset();
+    state.log.AppendLog("\r\nERROR: Not enough memory for the file.");
+    return LoadResult::kFailed;
+  }
+
+  const LoadProgress plan = PlanLoadProgress(size);
+  state.window.ProgressSetRange(0, plan.high);
+  state.window.ProgressSetPosition(0);
+  state.window.ProgressStep();
+
+  std::vector<std::uint8_t>& image = *state.image;
+  LoadResult result = LoadResult::kLoaded;
+  std::uint64_t offset = 0;
+  std::uint64_t piecesRead = 0;
+  do {
+    const auto piece = static_cast<std::streamsize>(std::min(kLoadPieceSize, size - offset));
+    // A piece counts only when it arrived whole; an empty piece never does.
+    bool whole = piece > 0;
+    if (whole) {
+      file.read(reinterpret_cast<char*>(image.data() + offset), piece);
+      whole = file.gcount() == piece;
+    }
+    if (!whole) {
+      state.image.reset();
+      state.log.AppendLog("\r\nERROR reading file");
+      result = LoadResult::kFailed;
+      break;
+    }
+    ++piecesRead;
+    if (StepsAfterPiece(plan, piecesRead))
+      state.window.ProgressStep();
+    offset += static_cast<std::uint64_t>(piece);
+  } while (offset < size);
+
+  file.close();
+  state.window.ProgressSetPosition(0);
+  return result;
+}
+
+}  // namespace
+
+void FileLoadWorker(UpdateState& state) {
+  state.busy.EnterBusy();
+  const LoadResult result = LoadImage(state);
+  state.busy.LeaveBusy();
+  if (result == LoadResult::kLoaded) {
+    state.window.PostStep(STEP_CHECK_FILE);
+    return;
+  }
+  state.window.SetButtonText(kOpenButton, "&Open");
+  state.window.ShowButton(kOpenButton);
+  state.window.SetButtonText(kExitButton, "&Exit");
+  state.window.ShowButton(kExitButton);
+}
+
+void FileCheckWorker(UpdateState& state) {
+  state.busy.EnterBusy();
+  const std::span<const std::uint8_t> image =
+      state.image ? std::span<const std::uint8_t>(*state.image) : std::span<const std::uint8_t>();
+  const FileCheckResult check = CheckUpdateImage(image);
+
+  if (check.fault != FileFault::kHeader) {
+    const char* model = check.model ? ModelName(*check.model) : nullptr;
+    if (model != nullptr) {
+      state.log.AppendLog(std::string("\r\n") + model + " update file selected.");
+    } else {
+      state.log.AppendLog("\r\nSorry, unknown Controller file selected.");
+    }
+  }
+
+  if (check.fault != FileFault::kNone) {
+    state.image.reset();
+    state.log.AppendLog("\r\nERROR incorrect file");
+    state.window.ShowButton(kOpenButton);
+    state.busy.LeaveBusy();
+    return;
+  }
+  // The image is at most 4 GiB, so the longest length fits.
+  state.inputBufferSize = static_cast<std::uint32_t>(check.longestDistance + 1);
+  state.window.PostStep(STEP_SCAN_PORTS);
+  state.busy.LeaveBusy();
+}
+
+bool RecheckModel(UpdateState& state) {
+  const std::optional<std::uint8_t> model =
+      state.image ? ImageModelByte(*state.image) : std::nullopt;
+  if (!model || *model < kModelTrv1000 || *model > kModelTrw1000) {
+    state.log.AppendLog("\r\nSorry, incorrect file");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korvane
