@@ -1,0 +1,213 @@
+#include "update/port_scan.h"
+
+#include <cstring>
+#include <new>
+
+#include "app/steps.h"
+#include "app/update_state.h"
+#include "midi/clock.h"
+#include "midi/report_midi_result.h"
+#include "update/device_messages.h"
+#include "update/header_bytes.h"
+#include "update/transfer_texts.h"
+
+namespace korvane {
+namespace {
+
+constexpr std::uint32_t kReplyWaitMs = 300;
+// The request buffer is tried again for about a minute before the scan gives up.
+constexpr int kAllocationRetries = 999;
+constexpr std::uint32_t kAllocationPauseMs = 60;
+
+void ArmInputs(UpdateState& state) {
+  MidiServices& midi = state.midi;
+  for (PortRecord* in = state.ports.InputHead(); in != nullptr; in = in->next.get()) {
+    ReportMidiResult(state.log, midi.midiInStart(in->inHandle), kMidiInStart);
+    ReportMidiResult(state.log,
+                     midi.midiInPrepareHeader(in->inHandle, in->header.get(), sizeof(MIDIHDR)),
+                     kMidiInPrepareHeader);
+    state.ports.RequeueInputBuffer(*in);
+  }
+}
+
+void DisarmInputs(UpdateState& state) {
+  MidiServices& midi = state.midi;
+  for (PortRecord* in = state.ports.InputHead(); in != nullptr; in = in->next.get()) {
+    ReportMidiResult(state.log, midi.midiInReset(in->inHandle), kMidiInReset);
+    ReportMidiResult(state.log,
+                     midi.midiInUnprepareHeader(in->inHandle, in->header.get(), sizeof(MIDIHDR)),
+                     kMidiInUnprepareHeader);
+  }
+}
+
+// An 8-byte request buffer, tried again while memory is short.
+bool MakeRequestBuffer(PortRecord& output) {
+  if (output.header->lpData != nullptr && output.header->dwBufferLength == kIdentityRequestLength &&
+      output.buffer.size() >= kIdentityRequestLength) {
+    return true;
+  }
+  if (output.ResizeBuffer(kIdentityRequestLength))
+    return true;
+  for (int attempt = 0; attempt < kAllocationRetries; ++attempt) {
+    SleepMs(kAllocationPauseMs);
+    if (output.ResizeBuffer(kIdentityRequestLength))
+      return true;
+  }
+  return false;
+}
+
+void StoreDeviceName(PortRecord& record, const std::string& name) {
+  std::memset(record.deviceName, 0, sizeof record.deviceName);
+  std::memcpy(record.deviceName, name.data(), std::min(name.size(), sizeof record.deviceName - 1));
+}
+
+// Appends the pair and the end marker after the pairs this scan found so far;
+// storage of an earlier scan is written over, never shown past the end marker.
+bool AppendPair(UpdateState& state, int pairsFound, PortPair pair) {
+  try {
+    if (!state.portPairList)
+      state.portPairList.emplace();
+    std::vector<PortPair>& list = *state.portPairList;
+    list.resize(static_cast<std::size_t>(pairsFound) + 2);
+    list[static_cast<std::size_t>(pairsFound)] = pair;
+    list[static_cast<std::size_t>(pairsFound) + 1] = kPairListEnd;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Sends the identity request on one output and pairs it with the input that
+// answers. False when the request buffer cannot be had.
+bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int& pairsFound) {
+  MidiServices& midi = state.midi;
+  if (!MakeRequestBuffer(output))
+    return false;
+  BuildIdentityRequest(model, HeaderBytes(output));
+  output.header->dwBufferLength = kIdentityRequestLength;
+
+  if (ReportMidiResult(
+          state.log,
+          midi.midiOutPrepareHeader(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
+          kMidiOutPrepareHeader) != MMSYSERR_NOERROR) {
+    return true;  // nothing to unprepare
+  }
+  if (ReportMidiResult(state.log,
+                       midi.midiOutLongMsg(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
+                       kMidiOutLongMsg) == MMSYSERR_NOERROR) {
+    const auto events = state.ports.InputEvents();
+    const std::uint32_t waited = WaitForAnyEvent(events, kReplyWaitMs);
+    // The lowest signalled index wins; any other signalled input keeps its
+    // reply for the next output port.
+    if (waited != WAIT_TIMEOUT && waited != WAIT_FAILED && waited - WAIT_OBJECT_0 < events.size()) {
+      PortRecord* input = state.ports.InputHead();
+      for (std::uint32_t i = WAIT_OBJECT_0; i < waited && input != nullptr; ++i) {
+        input = input->next.get();
+      }
+      if (input != nullptr) {
+        const std::span<std::uint8_t> reply = HeaderBytes(*input);
+        if (IsIdentityReply(reply)) {
+          const std::string name = DeviceNameFromReply(reply);
+          const PortPair pair{static_cast<std::int32_t>(output.deviceNumber),
+                              static_cast<std::int32_t>(input->deviceNumber)};
+          if (AppendPair(state, pairsFound, pair)) {
+            StoreDeviceName(output, name);
+            StoreDeviceName(*input, name);
+            ++pairsFound;
+          } else {
+            state.log.AppendLog(kMemoryErrorText);
+          }
+        }
+        std::memset(reply.data(), 0, reply.size());
+        input->event->Reset();
+        state.ports.RequeueInputBuffer(*input);
+      }
+    }
+  }
+  ReportMidiResult(
+      state.log,
+      midi.midiOutUnprepareHeader(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
+      kMidiOutUnprepareHeader);
+  return true;
+}
+
+}  // namespace
+
+void PortScanWorker(UpdateState& state) {
+  state.busy.EnterBusy();
+  const std::uint8_t model =
+      state.image && state.image->size() > kModelIndex ? (*state.image)[kModelIndex] : 0;
+  ArmInputs(state);
+
+  int pairsFound = 0;
+  for (PortRecord* out = state.ports.OutputHead(); out != nullptr; out = out->next.get()) {
+    if (state.stopRequested.load(std::memory_order_acquire)) {
+      DisarmInputs(state);
+      state.busy.LeaveBusy();
+      return;
+    }
+    if (!ScanOutput(state, *out, model, pairsFound)) {
+      // Without memory the scan cannot go on. The inputs are disarmed and the
+      // ports reset, so the user can try again instead of facing a program
+      // that stays busy for good.
+      state.log.AppendLog(kMemoryErrorText);
+      DisarmInputs(state);
+      state.busy.LeaveBusy();
+      state.window.PostStep(STEP_RESET_PORTS);
+      return;
+    }
+  }
+
+  DisarmInputs(state);
+  state.busy.LeaveBusy();
+  state.window.PostStep(pairsFound > 0 ? STEP_CHOOSE_DEVICE : STEP_NO_DEVICE);
+}
+
+std::optional<std::string> BuildDeviceList(const UpdateState& state) {
+  if (!state.portPairList)
+    return std::nullopt;
+  std::string text;
+  bool any = false;
+  try {
+    for (const PortPair& pair : *state.portPairList) {
+      if (pair == kPairListEnd)
+        break;
+      const PortRecord* out = state.ports.FindOutput(pair.output);
+      const PortRecord* in = state.ports.FindInput(pair.input);
+      if (out == nullptr || in == nullptr)
+        continue;
+      text += std::string(out->deviceName, strnlen(out->deviceName, sizeof out->deviceName));
+      text += " (";
+      text += std::string(out->outCaps.szPname, strnlen(out->outCaps.szPname, MAXPNAMELEN));
+      text += "/";
+      text += std::string(in->inCaps.szPname, strnlen(in->inCaps.szPname, MAXPNAMELEN));
+      text += ")";
+      text.push_back('\0');
+      any = true;
+    }
+    if (!any)
+      return std::nullopt;
+    text.push_back('\0');
+  } catch (const std::bad_alloc&) {
+    // Shown as no device: the workflow then resets the ports.
+    return std::nullopt;
+  }
+  return text;
+}
+
+void ApplyDeviceChoice(UpdateState& state, int chosenIndex) {
+  if (!state.portPairList || chosenIndex == -1)
+    return;
+  std::vector<PortPair>& list = *state.portPairList;
+  std::size_t pairs = 0;
+  while (pairs < list.size() && list[pairs] != kPairListEnd)
+    ++pairs;
+  // An index that names no pair changes nothing: the transfer takes the first.
+  if (chosenIndex < 0 || static_cast<std::size_t>(chosenIndex) >= pairs)
+    return;
+  list[0] = list[static_cast<std::size_t>(chosenIndex)];
+  list.resize(2);
+  list[1] = kPairListEnd;
+}
+
+}  // namespace korvane

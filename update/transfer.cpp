@@ -1,0 +1,329 @@
+#include "update/transfer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "app/steps.h"
+#include "app/update_state.h"
+#include "midi/clock.h"
+#include "midi/report_midi_result.h"
+#include "update/device_messages.h"
+#include "update/header_bytes.h"
+#include "update/message_cutter.h"
+#include "update/pacing.h"
+#include "update/transfer_texts.h"
+
+namespace korvane {
+namespace {
+
+constexpr int kBlockMessages = 16;
+constexpr std::uint32_t kReplyWaitMs = 300;
+constexpr int kMaxRetries = 10;
+constexpr int kProgressHigh = 15;
+// A driver confirms a close within milliseconds; one that has not after two
+// seconds will not, and the run cannot reopen the port.
+constexpr std::uint32_t kCloseConfirmMs = 2000;
+
+// One run of the transfer. Only the worker thread touches it; the input
+// record's event and open count are the callback's way in.
+class TransferRun {
+ public:
+  TransferRun(UpdateState& state, PortRecord& input, PortRecord& output)
+      : state_(state),
+        midi_(state.midi),
+        input_(input),
+        output_(output),
+        image_(state.image ? std::span<const std::uint8_t>(*state.image)
+                           : std::span<const std::uint8_t>()) {}
+
+  void Run();
+
+ private:
+  bool ReopenInput();
+  void SendLoop();
+  // False when the run cannot go on (no memory for the message).
+  bool SendOne(const CutMessage& message);
+  void LogBlockStart();
+  void AwaitBlockReply(std::uint8_t sentCommand);
+  void BlockFailed(const char* text);
+  void Rearm();
+  void Drain();
+  void Finish();
+
+  MMRESULT Report(MMRESULT result, unsigned operation) {
+    return ReportMidiResult(state_.log, result, operation);
+  }
+
+  UpdateState& state_;
+  MidiServices& midi_;
+  PortRecord& input_;
+  PortRecord& output_;
+  std::span<const std::uint8_t> image_;
+
+  std::size_t position_ = 0;
+  int messageCounter_ = 0;
+  std::size_t blockStart_ = 0;
+  int retryCounter_ = 0;
+  bool connected_ = true;
+  int totalBlocks_ = 0;
+  // Our own endings: the run was asked to stop, or could not go on.
+  bool stopped_ = false;
+  bool broken_ = false;
+};
+
+void TransferRun::Run() {
+  state_.busy.EnterBusy();
+  state_.log.AppendLog(kStartingUpdateText);
+  state_.window.ProgressSetRange(0, kProgressHigh);
+  state_.window.ProgressSetPosition(0);
+  input_.event->Reset();
+
+  if (!ReopenInput()) {
+    // The port is in a state we cannot rely on: no input call is made on it.
+    state_.log.AppendLog(kInputNotClosedText);
+    state_.busy.LeaveBusy();
+    state_.log.AppendLog(kDangerText);
+    state_.window.PostStep(STEP_RESET_PORTS);
+    return;
+  }
+  Report(midi_.midiInStart(input_.inHandle), kMidiInStart);
+  Report(midi_.midiInPrepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
+         kMidiInPrepareHeader);
+  state_.ports.RequeueInputBuffer(input_);
+
+  totalBlocks_ = static_cast<int>(CountMessageStarts(image_) / kBlockMessages);
+  if (!image_.empty())
+    SendLoop();
+  Finish();
+}
+
+// Closes the input and opens it again, so that the run starts from a port
+// with nothing queued. Results are not reported: a failure shows in the calls
+// that follow.
+bool TransferRun::ReopenInput() {
+  if (input_.openCount.load(std::memory_order_acquire) != 0) {
+    midi_.midiInClose(input_.inHandle);
+    const std::uint32_t start = timeGetTime();
+    while (input_.openCount.load(std::memory_order_acquire) != 0) {
+      if (timeGetTime() - start >= kCloseConfirmMs)
+        return false;
+      SleepMs(1);
+    }
+  }
+  midi_.midiInOpen(&input_.inHandle, input_.deviceNumber, reinterpret_cast<DWORD_PTR>(&MidiInProc),
+                   reinterpret_cast<DWORD_PTR>(&input_), CALLBACK_FUNCTION);
+  return true;
+}
+
+void TransferRun::SendLoop() {
+  while (retryCounter_ <= kMaxRetries && connected_) {
+    if (state_.stopRequested.load(std::memory_order_acquire)) {
+      stopped_ = true;
+      return;
+    }
+    const std::optional<CutMessage> message = CutNextMessage(image_, position_);
+    // Bytes that belong to no message are never sent.
+    if (!message)
+      return;
+    if (!SendOne(*message)) {
+      broken_ = true;
+      return;
+    }
+    if (position_ >= image_.size())
+      return;
+  }
+}
+
+bool TransferRun::SendOne(const CutMessage& message) {
+  MIDIHDR& header = *output_.header;
+  if (header.dwBufferLength != message.length || output_.buffer.size() != message.length) {
+    if (!output_.ResizeBuffer(message.length)) {
+      state_.log.AppendLog(kMemoryErrorText);
+      return false;
+    }
+  }
+  std::memcpy(header.lpData, image_.data() + message.offset, message.length);
+  header.dwBufferLength = static_cast<DWORD>(message.length);
+
+  if (Report(midi_.midiOutPrepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
+             kMidiOutPrepareHeader) != MMSYSERR_NOERROR) {
+    return true;  // dropped, not counted
+  }
+  if (Report(midi_.midiOutLongMsg(output_.outHandle, &header, sizeof(MIDIHDR)), kMidiOutLongMsg) ==
+      MMSYSERR_NOERROR) {
+    if (messageCounter_ % kBlockMessages == 0) {
+      blockStart_ = message.offset;
+      LogBlockStart();
+    } else {
+      state_.window.ProgressSetPosition(messageCounter_ % kBlockMessages);
+    }
+    ++messageCounter_;
+    HoldMessage(message.length);
+    if (messageCounter_ % kBlockMessages == 0) {
+      // The reply answers the command of the block's last message.
+      const std::uint8_t sent = message.length > kCommandIndex + 1
+                                    ? image_[message.offset + kCommandIndex]
+                                    : kCmdFirmwareBlock;
+      AwaitBlockReply(sent);
+    }
+    Drain();
+  }
+  if (header.dwFlags & MHDR_PREPARED) {
+    Report(midi_.midiOutUnprepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
+           kMidiOutUnprepareHeader);
+  }
+  return true;
+}
+
+void TransferRun::LogBlockStart() {
+  const int block = messageCounter_ / kBlockMessages + 1;
+  if (retryCounter_ == 0) {
+    // The previous block's line (or "Starting Update") gives way to this one.
+    state_.log.RemoveLastLogLine();
+    state_.log.AppendLog(WritingBlockLine(block, totalBlocks_));
+  } else {
+    state_.log.AppendLog(RetryBlockLine(retryCounter_, block, totalBlocks_));
+  }
+}
+
+void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
+  const std::uint32_t waited = WaitForEvent(*input_.event, kReplyWaitMs);
+  if (waited == WAIT_OBJECT_0) {
+    const std::span<const std::uint8_t> reply = HeaderBytes(input_);
+    if (IsReplyTo(reply, sentCommand)) {
+      // Input buffers hold at least the longest reply, so the status is there;
+      // a reply cut short is taken as an unknown status.
+      const std::uint8_t status = BlockReplyStatus(reply).value_or(0xFF);
+      if (status == 0) {
+        state_.log.AppendLog(retryCounter_ == 0 ? "OK" : "OK\r\n");
+        retryCounter_ = 0;
+      } else {
+        BlockFailed(BlockStatusText(status));
+      }
+    }
+    Rearm();
+  } else if (waited == WAIT_FAILED) {
+    state_.log.AppendLog(kWaitFailedText);
+  } else {
+    BlockFailed(kTimeoutText);
+    input_.event->Reset();
+    const std::size_t modelAt = blockStart_ + kModelIndex;
+    const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
+    connected_ = ProbeConnection(state_, input_, output_, model);
+  }
+}
+
+void TransferRun::BlockFailed(const char* text) {
+  state_.log.AppendLog(text);
+  messageCounter_ -= kBlockMessages;
+  ++retryCounter_;
+  position_ = blockStart_;
+}
+
+void TransferRun::Rearm() {
+  input_.event->Reset();
+  if (input_.header->dwFlags & MHDR_DONE)
+    state_.ports.RequeueInputBuffer(input_);
+}
+
+// Whatever arrived while the block was being sent is thrown away.
+void TransferRun::Drain() {
+  if (!input_.event->IsSet())
+    return;
+  Rearm();
+}
+
+void TransferRun::Finish() {
+  Report(midi_.midiInReset(input_.inHandle), kMidiInReset);
+  Report(midi_.midiInUnprepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
+         kMidiInUnprepareHeader);
+  state_.busy.LeaveBusy();
+  Report(midi_.midiInStop(input_.inHandle), kMidiInStop);
+
+  if (!connected_) {
+    state_.log.AppendLog(kLostConnectionText);
+    state_.log.AppendLog(kDangerText);
+  } else if (retryCounter_ != 0 || stopped_ || broken_) {
+    state_.log.AppendLog(kDangerText);
+  } else {
+    state_.window.ProgressSetPosition(0);
+    state_.window.ProgressEnable(false);
+    state_.log.AppendLog(kSuccessText);
+  }
+  // Asked to stop: the window is going away and takes no more steps.
+  if (!stopped_)
+    state_.window.PostStep(STEP_RESET_PORTS);
+}
+
+}  // namespace
+
+void TransferWorker(UpdateState& state) {
+  PortRecord* output = nullptr;
+  PortRecord* input = nullptr;
+  if (state.portPairList && !state.portPairList->empty()) {
+    output = state.ports.FindOutput(state.portPairList->front().output);
+    input = state.ports.FindInput(state.portPairList->front().input);
+  }
+  if (output == nullptr || input == nullptr || !output->header || !input->header || !input->event) {
+    // Nothing was sent: the ports are reset and the user may rescan.
+    state.busy.EnterBusy();
+    state.log.AppendLog(kPairNotFoundText);
+    state.busy.LeaveBusy();
+    state.window.PostStep(STEP_RESET_PORTS);
+    return;
+  }
+  TransferRun(state, *input, *output).Run();
+}
+
+bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
+                     std::uint8_t modelByte) {
+  MidiServices& midi = state.midi;
+  LogConsole& log = state.log;
+  MIDIHDR& out = *output.header;
+  MIDIHDR& in = *input.header;
+  if (ReportMidiResult(log, midi.midiOutUnprepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
+                       kMidiOutUnprepareHeader) != MMSYSERR_NOERROR) {
+    return false;
+  }
+  const DWORD keptLength = out.dwBufferLength;
+  if (output.buffer.size() < kIdentityRequestLength &&
+      !output.ResizeBuffer(kIdentityRequestLength)) {
+    return false;
+  }
+  const std::span<std::uint8_t> request(reinterpret_cast<std::uint8_t*>(out.lpData),
+                                        kIdentityRequestLength);
+  BuildIdentityRequest(modelByte, request);
+  out.dwBufferLength = kIdentityRequestLength;
+
+  bool answered = false;
+  auto ok = [&log](MMRESULT result, unsigned operation) {
+    return ReportMidiResult(log, result, operation) == MMSYSERR_NOERROR;
+  };
+  // The request goes out twice: the first may be lost while the input
+  // buffer is being handed back to the driver.
+  if (ok(midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
+         kMidiOutPrepareHeader) &&
+      ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg) &&
+      ((in.dwFlags & MHDR_PREPARED) ||
+       ok(midi.midiInPrepareHeader(input.inHandle, &in, sizeof(MIDIHDR)), kMidiInPrepareHeader)) &&
+      ((in.dwFlags & MHDR_INQUEUE) ||
+       ok(midi.midiInAddBuffer(input.inHandle, &in, sizeof(MIDIHDR)), kMidiInAddBuffer)) &&
+      ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg) &&
+      WaitForEvent(*input.event, kReplyWaitMs) == WAIT_OBJECT_0) {
+    answered = IsReplyTo(HeaderBytes(input), request[kCommandIndex]);
+  }
+
+  if (!(in.dwFlags & MHDR_INQUEUE)) {
+    input.event->Reset();
+    in.dwBytesRecorded = 0;
+    in.dwFlags &= ~MHDR_DONE;
+    ReportMidiResult(log, midi.midiInAddBuffer(input.inHandle, &in, sizeof(MIDIHDR)),
+                     kMidiInAddBuffer);
+  }
+  if (out.dwBufferLength != keptLength)
+    out.dwBufferLength = keptLength;
+  return answered;
+}
+
+}  // namespace korvane

@@ -1,0 +1,29 @@
+#include "update/transfer_texts.h"
+
+#include <array>
+#include <cstdio>
+
+namespace korvane {
+
+std::string OrdinalWord(int retry) {
+  static constexpr std::array<const char*, 10> kWords = {"1st", "2nd", "3rd", "4th", "5th",
+                                                         "6th", "7th", "8th", "9th", "10th"};
+  if (retry >= 1 && retry <= static_cast<int>(kWords.size()))
+    return kWords[retry - 1];
+  return std::to_string(retry) + "th";
+}
+
+std::string WritingBlockLine(int block, int totalBlocks) {
+  char text[64];
+  std::snprintf(text, sizeof text, "\r\nWriting Block %d/%d ...", block, totalBlocks);
+  return text;
+}
+
+std::string RetryBlockLine(int retry, int block, int totalBlocks) {
+  char text[96];
+  std::snprintf(text, sizeof text, "\r\n%s retry on Block %d/%d ...", OrdinalWord(retry).c_str(),
+                block, totalBlocks);
+  return text;
+}
+
+}  // namespace korvane
