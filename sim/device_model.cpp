@@ -1,0 +1,173 @@
+#include "sim/device_model.h"
+
+#include <algorithm>
+
+#include "update/device_messages.h"
+
+namespace korvane {
+namespace {
+
+constexpr std::uint8_t kVendor[3] = {0x00, 0x20, 0x32};
+// What a busy MIDI cable also carries: a universal SysEx and another maker's.
+const Bytes kUniversalNoise = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+const Bytes kForeignNoise = {0xF0, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7};
+
+bool IsOurs(std::span<const std::uint8_t> message) {
+  return message.size() >= 8 && message.front() == kSysExStart && message.back() == kSysExEnd &&
+         std::equal(std::begin(kVendor), std::end(kVendor), message.begin() + 1);
+}
+
+Bytes Frame(std::uint8_t model, std::uint8_t command, std::initializer_list<std::uint8_t> data) {
+  Bytes bytes = {kSysExStart, kVendor[0], kVendor[1], kVendor[2], 0x7F, model, command};
+  bytes.insert(bytes.end(), data);
+  bytes.push_back(kSysExEnd);
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::size_t> AddressedIndex(std::span<const std::uint8_t> message) {
+  // Indexes 7 and 8 must be data bytes of the message, not its closing F7.
+  if (message.size() < 10)
+    return std::nullopt;
+  return static_cast<std::size_t>(message[7] & 0x7F) |
+         (static_cast<std::size_t>(message[8] & 0x7F) << 7);
+}
+
+DeviceModel::DeviceModel(DeviceModelOptions options)
+    : options_(std::move(options)),
+      faultUsed_(options_.blockFaults.size(), false),
+      unplugged_(options_.unplugAfter == std::size_t{0}) {}
+
+void DeviceModel::AddReply(std::vector<DeviceReply>& replies, Bytes bytes) const {
+  if (options_.noise) {
+    replies.push_back({kUniversalNoise, options_.replyDelayMs});
+    replies.push_back({kForeignNoise, options_.replyDelayMs});
+  }
+  replies.push_back({std::move(bytes), options_.replyDelayMs});
+}
+
+std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> message) {
+  std::vector<DeviceReply> replies;
+  if (unplugged_ || !IsOurs(message))
+    return replies;
+  const std::uint8_t model = message[kModelIndex];
+  switch (message[kCommandIndex]) {
+    case kCmdIdentityRequest: {
+      if (model != options_.model)
+        return replies;
+      ++identityRequests_;
+      Bytes reply = Frame(model, kCmdIdentityReply, {});
+      reply.pop_back();
+      for (std::size_t i = 0; i < kDeviceNameLength; ++i) {
+        reply.push_back(i < options_.name.size() ? static_cast<std::uint8_t>(options_.name[i]) : 0);
+      }
+      reply.push_back(kSysExEnd);
+      AddReply(replies, std::move(reply));
+      return replies;
+    }
+    case kCmdFirmwareBlock:
+      ++firmwareMessages_;
+      pending_.emplace_back(message.begin(), message.end());
+      if (pending_.size() == kBlockMessages)
+        replies = CompleteBlock();
+      return replies;
+    default:
+      return replies;
+  }
+}
+
+std::optional<BlockFault> DeviceModel::TakeFault(std::size_t block) {
+  for (std::size_t i = 0; i < options_.blockFaults.size(); ++i) {
+    if (!faultUsed_[i] && options_.blockFaults[i].block == block) {
+      faultUsed_[i] = true;
+      return options_.blockFaults[i];
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> DeviceModel::PlaceOf(const std::vector<Bytes>& messages) const {
+  if (messages.empty())
+    return std::nullopt;
+  if (!options_.addressed)
+    return held_.size();
+  const auto first = AddressedIndex(messages.front());
+  // A block continues the held firmware or repeats part of it; a gap is refused.
+  if (!first || *first > held_.size())
+    return std::nullopt;
+  for (std::size_t i = 1; i < messages.size(); ++i) {
+    const auto index = AddressedIndex(messages[i]);
+    if (!index || *index != *first + i)
+      return std::nullopt;
+  }
+  return *first;
+}
+
+std::vector<DeviceReply> DeviceModel::CompleteBlock() {
+  std::vector<DeviceReply> replies;
+  Bytes last = pending_.back();
+  std::vector<Bytes> block = std::move(pending_);
+  pending_.clear();
+  ++blocksReceived_;
+
+  if (options_.ignoreBlocksAfter && blocksAccepted_ >= *options_.ignoreBlocksAfter)
+    return replies;
+
+  const std::optional<std::size_t> place = PlaceOf(block);
+
+  // Non-addressed blocks are numbered by where they land; addressed ones by
+  // the index of their first message.
+  std::size_t number = blocksAccepted_;
+  if (options_.addressed) {
+    const auto first = AddressedIndex(block.front());
+    number = first ? *first / kBlockMessages : 0;
+  }
+  const std::optional<BlockFault> fault = TakeFault(number);
+  std::uint8_t status = fault ? fault->status : 0;
+  if (!place)
+    status = kSequenceError;
+
+  if (status == 0) {
+    const std::size_t at = *place;
+    if (held_.size() < at + block.size())
+      held_.resize(at + block.size());
+    std::move(block.begin(), block.end(), held_.begin() + static_cast<std::ptrdiff_t>(at));
+    ++blocksAccepted_;
+  }
+  // The reply to the last block it takes is still sent; then it falls silent.
+  if (options_.unplugAfter && blocksAccepted_ >= *options_.unplugAfter)
+    unplugged_ = true;
+  if (fault && fault->dropReply)
+    return replies;
+
+  const std::uint8_t command = fault && fault->replyCommand
+                                   ? *fault->replyCommand
+                                   : static_cast<std::uint8_t>(last[kCommandIndex] + 1);
+  ++blockReplies_;
+  AddReply(replies, Frame(last[kModelIndex], command, {0x00, 0x00, status}));
+  return replies;
+}
+
+Bytes DeviceModel::AcceptedFirmware() const {
+  Bytes firmware;
+  for (const Bytes& message : held_)
+    firmware.insert(firmware.end(), message.begin(), message.end());
+  return firmware;
+}
+
+Bytes DeviceModel::AcceptedFirmwareWithPartial() const {
+  std::vector<Bytes> messages = held_;
+  if (const std::optional<std::size_t> place = PlaceOf(pending_)) {
+    if (messages.size() < *place + pending_.size())
+      messages.resize(*place + pending_.size());
+    std::copy(pending_.begin(), pending_.end(),
+              messages.begin() + static_cast<std::ptrdiff_t>(*place));
+  }
+  Bytes firmware;
+  for (const Bytes& message : messages)
+    firmware.insert(firmware.end(), message.begin(), message.end());
+  return firmware;
+}
+
+}  // namespace korvane

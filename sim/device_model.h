@@ -1,0 +1,113 @@
+// The controller's side of the update protocol, as a plain class: it takes
+// one received System Exclusive message (F0 to F7, both included) and returns
+// the replies the controller sends for it, each with its delay. It keeps the
+// firmware it accepted, so that a test can compare it with the update image.
+//
+// It knows no MIDI API and no thread; whoever owns it (the virtual MIDI
+// system, the korvane-sim tool) serialises the calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A scripted fault for one attempt of one block. Several entries for the same
+// block apply to its successive attempts, in the order given.
+struct BlockFault {
+  std::size_t block = 0;    // the block's number, from 0
+  std::uint8_t status = 1;  // the status replied; 0 accepts the block
+  bool dropReply = false;   // the block is taken as status says, but no reply is sent
+  // The reply carries this command byte instead of 0x35; the block is still
+  // taken as status says.
+  std::optional<std::uint8_t> replyCommand;
+};
+
+struct DeviceModelOptions {
+  std::uint8_t model = 0x15;
+  // Sent in the identity reply in 12 bytes: a shorter name is padded with zero
+  // bytes, a longer one cut.
+  std::string name = "TRW1000";
+  std::vector<BlockFault> blockFaults;
+  // After this many accepted blocks, blocks are neither answered nor kept;
+  // identity requests are still answered.
+  std::optional<std::size_t> ignoreBlocksAfter;
+  // After this many accepted blocks the controller answers nothing at all and
+  // keeps nothing more, as if it had been unplugged.
+  std::optional<std::size_t> unplugAfter;
+  std::uint32_t replyDelayMs = 0;
+  // Before each reply: a universal SysEx (F0 7E ...) and another maker's SysEx.
+  bool noise = false;
+  // Firmware messages carry their index in data bytes 7 and 8 (low 7 bits, then
+  // high 7 bits) and are placed by it; a block that does not continue (or
+  // repeat) the held firmware, or whose indexes are not consecutive, is
+  // answered with status 1.
+  bool addressed = false;
+};
+
+struct DeviceReply {
+  Bytes bytes;
+  std::uint32_t delayMs = 0;  // after the message that caused it arrived
+};
+
+class DeviceModel {
+ public:
+  static constexpr std::size_t kBlockMessages = 16;
+  static constexpr std::uint8_t kSequenceError = 1;
+
+  explicit DeviceModel(DeviceModelOptions options = {});
+
+  // Everything the controller answers to one received message, in order.
+  std::vector<DeviceReply> Receive(std::span<const std::uint8_t> message);
+
+  // Silent from now on, as if unplugged.
+  void Unplug() { unplugged_ = true; }
+  bool Unplugged() const { return unplugged_; }
+
+  // The messages of the blocks acknowledged with status 0, concatenated in
+  // firmware order: comparable byte for byte with an update image.
+  Bytes AcceptedFirmware() const;
+  // The same, plus the trailing partial block (fewer than 16 messages), which
+  // no reply acknowledges, once its messages have arrived.
+  Bytes AcceptedFirmwareWithPartial() const;
+  std::size_t AcceptedMessages() const { return held_.size(); }
+
+  std::size_t IdentityRequests() const { return identityRequests_; }
+  std::size_t BlockReplies() const { return blockReplies_; }  // replies sent
+  std::size_t BlocksAccepted() const { return blocksAccepted_; }
+  std::size_t BlocksReceived() const { return blocksReceived_; }
+  std::size_t FirmwareMessages() const { return firmwareMessages_; }
+
+  const DeviceModelOptions& Options() const { return options_; }
+
+ private:
+  std::vector<DeviceReply> CompleteBlock();
+  std::optional<BlockFault> TakeFault(std::size_t block);
+  // Where a run of messages goes in held_, or nothing when it may not be placed.
+  std::optional<std::size_t> PlaceOf(const std::vector<Bytes>& messages) const;
+  void AddReply(std::vector<DeviceReply>& replies, Bytes bytes) const;
+
+  DeviceModelOptions options_;
+  std::vector<bool> faultUsed_;
+  bool unplugged_ = false;
+  // The accepted firmware, one message per entry, by index.
+  std::vector<Bytes> held_;
+  // The messages of the block that is arriving.
+  std::vector<Bytes> pending_;
+  std::size_t identityRequests_ = 0;
+  std::size_t blockReplies_ = 0;
+  std::size_t blocksAccepted_ = 0;
+  std::size_t blocksReceived_ = 0;
+  std::size_t firmwareMessages_ = 0;
+};
+
+// The index an addressed firmware message carries, if it is long enough.
+std::optional<std::size_t> AddressedIndex(std::span<const std::uint8_t> message);
+
+}  // namespace korvane
