@@ -34,11 +34,14 @@ FileCheckResult CheckUpdateImage(std::span<const std::uint8_t> image) {
     return result;
   }
 
-  std::optional<std::size_t> open;  // index of the 0xF0 that opened the current message
+  // Index of the 0xF0 that opened the current message. A sentinel rather than
+  // std::optional: GCC 12 at -O2 warns that the optional may be uninitialized.
+  constexpr std::size_t kNoMessage = static_cast<std::size_t>(-1);
+  std::size_t open = kNoMessage;
   for (std::size_t i = 0; i < image.size(); ++i) {
     if (image[i] == kSysExStart) {
       // A second 0xF0 before the 0xF7 is tested but does not restart the count.
-      if (!open)
+      if (open == kNoMessage)
         open = i;
       if (!BlockHeaderAt(image, i)) {
         result.fault = FileFault::kMessage;
@@ -49,9 +52,9 @@ FileCheckResult CheckUpdateImage(std::span<const std::uint8_t> image) {
       // A stray 0xF7 outside any message measures nothing: it is never sent
       // as a message, and counting it from the start of the file would size
       // every input buffer by its position.
-      if (open && i - *open > result.longestDistance)
-        result.longestDistance = i - *open;
-      open.reset();
+      if (open != kNoMessage && i - open > result.longestDistance)
+        result.longestDistance = i - open;
+      open = kNoMessage;
     }
   }
   return result;
