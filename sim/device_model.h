@@ -26,7 +26,7 @@ struct BlockFault {
   bool dropReply = false;   // the block is taken as status says, but no reply is sent
   // The reply carries this command byte instead of 0x35; the block is still
   // taken as status says.
-  std::optional<std::uint8_t> replyCommand;
+  std::optional<std::uint8_t> replyCommand = std::nullopt;
 };
 
 struct DeviceModelOptions {
@@ -34,13 +34,13 @@ struct DeviceModelOptions {
   // Sent in the identity reply in 12 bytes: a shorter name is padded with zero
   // bytes, a longer one cut.
   std::string name = "TRW1000";
-  std::vector<BlockFault> blockFaults;
+  std::vector<BlockFault> blockFaults = {};
   // After this many accepted blocks, blocks are neither answered nor kept;
   // identity requests are still answered.
-  std::optional<std::size_t> ignoreBlocksAfter;
+  std::optional<std::size_t> ignoreBlocksAfter = std::nullopt;
   // After this many accepted blocks the controller answers nothing at all and
   // keeps nothing more, as if it had been unplugged.
-  std::optional<std::size_t> unplugAfter;
+  std::optional<std::size_t> unplugAfter = std::nullopt;
   std::uint32_t replyDelayMs = 0;
   // Before each reply: a universal SysEx (F0 7E ...) and another maker's SysEx.
   bool noise = false;

@@ -57,7 +57,7 @@ struct CallFault {
   bool onward = false;
   double probability = 0.0;
   std::uint32_t seed = 1;
-  std::optional<UINT> device;  // only calls on this device number match
+  std::optional<UINT> device = std::nullopt;  // only calls on this device number match
 };
 
 class VirtualMidiServices : public MidiServices {
