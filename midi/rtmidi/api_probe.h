@@ -1,0 +1,18 @@
+// Whether a MIDI API can start, asked before RtMidi gets the chance to complain
+// about it on stderr, and the silencing of the libraries' own printing. Both
+// answer false, and silence nothing, when the library was not built in.
+#pragma once
+
+namespace korvane::rtmidi_backend {
+
+// Process-wide and idempotent: the libraries print through one global hook each.
+void SilenceAlsa();
+void SilenceJack();
+
+// True when a sequencer client can be opened.
+bool AlsaCanStart();
+
+// True when a running server accepts a client; a server is never started for us.
+bool JackCanStart();
+
+}  // namespace korvane::rtmidi_backend

@@ -1,0 +1,93 @@
+#include "midi/rtmidi/device_list.h"
+
+#include "midi/rtmidi/api_probe.h"
+#include "midi/rtmidi/port_names.h"
+
+namespace korvane::rtmidi_backend {
+
+std::vector<RtMidi::Api> UsableApis() {
+  std::vector<RtMidi::Api> compiled;
+  RtMidi::getCompiledApi(compiled);
+  std::vector<RtMidi::Api> usable;
+  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK, RtMidi::MACOSX_CORE}) {
+    for (RtMidi::Api built : compiled) {
+      if (built == api)
+        usable.push_back(api);
+    }
+  }
+  return usable;
+}
+
+bool ApiCanStart(RtMidi::Api api) {
+  switch (api) {
+    case RtMidi::LINUX_ALSA:
+      return AlsaCanStart();
+    case RtMidi::UNIX_JACK:
+      return JackCanStart();
+    case RtMidi::MACOSX_CORE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName) {
+  try {
+    errors.Clear();
+    const unsigned count = midi.getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+      if (midi.getPortName(i) == portName && !errors.Failed())
+        return static_cast<int>(i);
+    }
+  } catch (...) {
+  }
+  return -1;
+}
+
+DeviceList::Enumerator* DeviceList::EnumeratorFor(RtMidi::Api api) {
+  for (auto& e : enumerators_) {
+    if (e->api == api)
+      return e.get();
+  }
+  if (!ApiCanStart(api))
+    return nullptr;
+  auto e = std::make_unique<Enumerator>();
+  e->api = api;
+  try {
+    const std::string client(kClientName);
+    if (inputs_) {
+      e->in = std::make_unique<RtMidiIn>(api, client);
+    } else {
+      e->out = std::make_unique<RtMidiOut>(api, client);
+    }
+    e->errors.Attach(e->midi());
+  } catch (...) {
+    return nullptr;
+  }
+  enumerators_.push_back(std::move(e));
+  return enumerators_.back().get();
+}
+
+void DeviceList::Refresh() {
+  entries_.clear();
+  for (RtMidi::Api api : UsableApis()) {
+    Enumerator* e = EnumeratorFor(api);
+    if (e == nullptr)
+      continue;
+    try {
+      e->errors.Clear();
+      const unsigned count = e->midi().getPortCount();
+      for (unsigned i = 0; i < count; ++i) {
+        e->errors.Clear();
+        std::string name = e->midi().getPortName(i);
+        // A port that went away while we counted comes back as an error or empty.
+        if (e->errors.Failed() || name.empty() || IsOwnPort(api, name))
+          continue;
+        entries_.push_back(DeviceEntry{api, name, DisplayName(api, name)});
+      }
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace korvane::rtmidi_backend

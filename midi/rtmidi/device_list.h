@@ -1,0 +1,55 @@
+// The numbered list of ports of one direction across every API that starts.
+// Not thread-safe: the services guard it with their own lock.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <rtmidi/RtMidi.h>
+
+#include "midi/rtmidi/error_slot.h"
+
+namespace korvane::rtmidi_backend {
+
+struct DeviceEntry {
+  RtMidi::Api api;
+  std::string portName;     // as RtMidi names it, to find the port again when opening
+  std::string displayName;  // what the capabilities show
+};
+
+// The APIs we use, in numbering order, that this RtMidi was built with.
+std::vector<RtMidi::Api> UsableApis();
+
+// True when the API can make a client now; asked before RtMidi makes one, so
+// that an API that cannot start is never reported on stderr.
+bool ApiCanStart(RtMidi::Api api);
+
+// The index of the port named portName in midi's current list, or -1.
+int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName);
+
+class DeviceList {
+ public:
+  explicit DeviceList(bool inputs) : inputs_(inputs) {}
+
+  // Takes the list again; an API that does not start yet is tried again next time.
+  void Refresh();
+  const std::vector<DeviceEntry>& Entries() const { return entries_; }
+
+ private:
+  struct Enumerator {
+    RtMidi::Api api;
+    ErrorSlot errors;  // before the RtMidi objects: it must outlive them
+    std::unique_ptr<RtMidiIn> in;
+    std::unique_ptr<RtMidiOut> out;
+    RtMidi& midi() { return in ? static_cast<RtMidi&>(*in) : *out; }
+  };
+
+  Enumerator* EnumeratorFor(RtMidi::Api api);
+
+  bool inputs_;
+  std::vector<std::unique_ptr<Enumerator>> enumerators_;
+  std::vector<DeviceEntry> entries_;
+};
+
+}  // namespace korvane::rtmidi_backend

@@ -1,0 +1,203 @@
+#include "midi/rtmidi/input_port.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "midi/rtmidi/port_names.h"
+
+namespace korvane::rtmidi_backend {
+
+InputPort::~InputPort() {
+  // RtMidi's thread is stopped before the queue and the slot go away.
+  midi_.reset();
+}
+
+MMRESULT InputPort::Open(const DeviceEntry& entry) {
+  if (!ApiCanStart(entry.api))
+    return MMSYSERR_NODRIVER;
+  try {
+    midi_ = std::make_unique<RtMidiIn>(entry.api, std::string(kClientName));
+  } catch (...) {
+    return MMSYSERR_NODRIVER;
+  }
+  try {
+    errors_.Attach(*midi_);
+    midi_->ignoreTypes(false, true, true);
+    midi_->setCallback(&InputPort::OnMessage, this);
+    const int index = FindPort(*midi_, errors_, entry.portName);
+    if (index < 0)
+      return MIDIERR_NODEVICE;
+    errors_.Clear();
+    midi_->openPort(static_cast<unsigned>(index), "in");
+    if (!errors_.Failed() && midi_->isPortOpen())
+      return MMSYSERR_NOERROR;
+  } catch (...) {
+  }
+  // The port is there but will not have us: someone holds it.
+  const bool stillThere = FindPort(*midi_, errors_, entry.portName) >= 0;
+  return stillThere ? MMSYSERR_ALLOCATED : MIDIERR_NODEVICE;
+}
+
+MMRESULT InputPort::Start() {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  if (!started_)
+    startTime_ = std::chrono::steady_clock::now();
+  started_ = true;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT InputPort::Stop() {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  started_ = false;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT InputPort::Reset() {
+  MIDIHDR* returned = nullptr;
+  {
+    std::unique_lock lock(mutex_);
+    if (closed_)
+      return MMSYSERR_INVALHANDLE;
+    WaitUntilIdle(lock);
+    started_ = false;
+    returned = head_;
+    head_ = tail_ = nullptr;
+    for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext) {
+      h->dwBytesRecorded = 0;
+      h->dwFlags = (h->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+    }
+  }
+  // The callback may queue a header again, which rewrites its lpNext.
+  while (returned != nullptr) {
+    MIDIHDR* next = returned->lpNext;
+    returned->lpNext = nullptr;
+    Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(returned), 0);
+    returned = next;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT InputPort::Prepare(MIDIHDR& header) {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  header.dwFlags |= MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT InputPort::Unprepare(MIDIHDR& header) {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  if (header.dwFlags & MHDR_INQUEUE)
+    return MIDIERR_STILLPLAYING;
+  header.dwFlags &= ~MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  if (!(header.dwFlags & MHDR_PREPARED))
+    return MIDIERR_UNPREPARED;
+  if (header.dwFlags & MHDR_INQUEUE)
+    return MIDIERR_STILLPLAYING;
+  if (header.lpData == nullptr || header.dwBufferLength == 0)
+    return MMSYSERR_INVALPARAM;
+  header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
+  header.lpNext = nullptr;
+  if (tail_ != nullptr) {
+    tail_->lpNext = &header;
+  } else {
+    head_ = &header;
+  }
+  tail_ = &header;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT InputPort::BeginClose() {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  if (head_ != nullptr)
+    return MIDIERR_STILLPLAYING;
+  closed_ = true;
+  started_ = false;
+  return MMSYSERR_NOERROR;
+}
+
+void InputPort::CloseAndRelease() {
+  {
+    std::unique_lock lock(mutex_);
+    WaitUntilIdle(lock);
+  }
+  try {
+    if (midi_)
+      midi_->closePort();
+  } catch (...) {
+  }
+  midi_.reset();
+  Notify(MIM_CLOSE, 0, 0);
+}
+
+void InputPort::Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcept {
+  if (callback_ == nullptr)
+    return;
+  try {
+    callback_(handle_, message, instance_, param1, param2);
+  } catch (...) {
+    // A callback must not throw; if it does, the driver's thread survives it.
+  }
+}
+
+void InputPort::OnMessage(double, std::vector<unsigned char>* message, void* self) noexcept {
+  if (message == nullptr || self == nullptr)
+    return;
+  static_cast<InputPort*>(self)->Deliver(*message);
+}
+
+void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
+  // Only SysEx fills a header; short messages have no place in one.
+  if (message.empty() || message[0] != 0xF0)
+    return;
+  MIDIHDR* header = nullptr;
+  DWORD_PTR stamp = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_ || !started_ || head_ == nullptr)
+      return;  // nowhere to put it: dropped
+    header = head_;
+    head_ = header->lpNext;
+    if (head_ == nullptr)
+      tail_ = nullptr;
+    header->lpNext = nullptr;
+    // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
+    const std::size_t length = std::min<std::size_t>(message.size(), header->dwBufferLength);
+    std::memcpy(header->lpData, message.data(), length);
+    header->dwBytesRecorded = static_cast<DWORD>(length);
+    header->dwFlags = (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+    stamp = static_cast<DWORD_PTR>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - startTime_)
+                                       .count());
+    delivering_ = true;
+    deliveringThread_ = std::this_thread::get_id();
+  }
+  Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), stamp);
+  {
+    std::lock_guard lock(mutex_);
+    delivering_ = false;
+  }
+  idle_.notify_all();
+}
+
+void InputPort::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
+  const auto self = std::this_thread::get_id();
+  idle_.wait(lock, [&] { return !delivering_ || deliveringThread_ == self; });
+}
+
+}  // namespace korvane::rtmidi_backend

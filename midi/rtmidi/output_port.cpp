@@ -1,0 +1,110 @@
+#include "midi/rtmidi/output_port.h"
+
+#include "midi/rtmidi/port_names.h"
+
+namespace korvane::rtmidi_backend {
+
+MMRESULT OutputPort::Open(const DeviceEntry& entry) {
+  if (!ApiCanStart(entry.api))
+    return MMSYSERR_NODRIVER;
+  try {
+    midi_ = std::make_unique<RtMidiOut>(entry.api, std::string(kClientName));
+  } catch (...) {
+    return MMSYSERR_NODRIVER;
+  }
+  try {
+    errors_.Attach(*midi_);
+    const int index = FindPort(*midi_, errors_, entry.portName);
+    if (index < 0)
+      return MIDIERR_NODEVICE;
+    errors_.Clear();
+    midi_->openPort(static_cast<unsigned>(index), "out");
+    if (!errors_.Failed() && midi_->isPortOpen())
+      return MMSYSERR_NOERROR;
+  } catch (...) {
+  }
+  const bool stillThere = FindPort(*midi_, errors_, entry.portName) >= 0;
+  return stillThere ? MMSYSERR_ALLOCATED : MIDIERR_NODEVICE;
+}
+
+MMRESULT OutputPort::Prepare(MIDIHDR& header) {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  header.dwFlags |= MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT OutputPort::Unprepare(MIDIHDR& header) {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  if (header.dwFlags & MHDR_INQUEUE)
+    return MIDIERR_STILLPLAYING;
+  header.dwFlags &= ~MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_)
+      return MMSYSERR_INVALHANDLE;
+    if (!(header.dwFlags & MHDR_PREPARED))
+      return MIDIERR_UNPREPARED;
+    if (header.dwFlags & MHDR_INQUEUE)
+      return MIDIERR_STILLPLAYING;
+    if (header.lpData == nullptr || header.dwBufferLength == 0)
+      return MMSYSERR_INVALPARAM;
+    header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
+    bool sent = false;
+    try {
+      errors_.Clear();
+      midi_->sendMessage(reinterpret_cast<const unsigned char*>(header.lpData),
+                         header.dwBufferLength);
+      sent = !errors_.Failed();
+    } catch (...) {
+    }
+    header.dwFlags &= ~MHDR_INQUEUE;
+    if (!sent)
+      return MIDIERR_NODEVICE;
+    header.dwFlags |= MHDR_DONE;
+  }
+  Notify(MOM_DONE, reinterpret_cast<DWORD_PTR>(&header), 0);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT OutputPort::Reset() {
+  std::lock_guard lock(mutex_);
+  // Sends are done when they return, so nothing is pending to be cut short.
+  return closed_ ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
+}
+
+MMRESULT OutputPort::BeginClose() {
+  std::lock_guard lock(mutex_);
+  if (closed_)
+    return MMSYSERR_INVALHANDLE;
+  closed_ = true;
+  return MMSYSERR_NOERROR;
+}
+
+void OutputPort::CloseAndRelease() {
+  try {
+    if (midi_)
+      midi_->closePort();
+  } catch (...) {
+  }
+  midi_.reset();
+  Notify(MOM_CLOSE, 0, 0);
+}
+
+void OutputPort::Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcept {
+  if (callback_ == nullptr)
+    return;
+  try {
+    callback_(handle_, message, instance_, param1, param2);
+  } catch (...) {
+  }
+}
+
+}  // namespace korvane::rtmidi_backend

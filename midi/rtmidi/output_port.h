@@ -1,0 +1,50 @@
+// One open output: the RtMidi output and the WinMM-style callback. RtMidi
+// sends a whole message in one call, so a long message is done when
+// midiOutLongMsg returns and MOM_DONE is sent from inside it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include <rtmidi/RtMidi.h>
+
+#include "midi/rtmidi/device_list.h"
+#include "midi/rtmidi/error_slot.h"
+#include "midi/winmm.h"
+
+namespace korvane::rtmidi_backend {
+
+class OutputPort {
+ public:
+  OutputPort(HMIDIOUT handle, MidiOutCallback callback, DWORD_PTR instance)
+      : handle_(handle), callback_(callback), instance_(instance) {}
+  OutputPort(const OutputPort&) = delete;
+  OutputPort& operator=(const OutputPort&) = delete;
+
+  // Results as InputPort::Open.
+  MMRESULT Open(const DeviceEntry& entry);
+
+  MMRESULT Prepare(MIDIHDR& header);
+  MMRESULT Unprepare(MIDIHDR& header);
+  MMRESULT LongMsg(MIDIHDR& header);
+  MMRESULT Reset();
+  MMRESULT BeginClose();
+  // Closes RtMidi's port and sends MOM_CLOSE.
+  void CloseAndRelease();
+
+  void Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcept;
+
+ private:
+  const HMIDIOUT handle_;
+  const MidiOutCallback callback_;
+  const DWORD_PTR instance_;
+
+  ErrorSlot errors_;  // before midi_: RtMidi reports into it until destroyed
+  std::unique_ptr<RtMidiOut> midi_;
+
+  // Serialises sends (RtMidiOut is not thread-safe) and guards closed_.
+  std::mutex mutex_;
+  bool closed_ = false;
+};
+
+}  // namespace korvane::rtmidi_backend

@@ -1,0 +1,275 @@
+#include "midi/rtmidi/rtmidi_services.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "midi/rtmidi/api_probe.h"
+#include "midi/rtmidi/device_list.h"
+#include "midi/rtmidi/input_port.h"
+#include "midi/rtmidi/output_port.h"
+#include "midi/rtmidi/port_names.h"
+
+namespace korvane {
+
+using rtmidi_backend::DeviceEntry;
+using rtmidi_backend::DeviceList;
+using rtmidi_backend::InputPort;
+using rtmidi_backend::OutputPort;
+
+// Lock order: mutex before any port's own lock; mutex is never held while a
+// user callback runs or while RtMidi is stopped, because a callback on
+// RtMidi's thread may itself call in (midiInAddBuffer) and need it.
+struct RtMidiServices::Impl {
+  std::mutex mutex;
+  DeviceList inputs{true};
+  DeviceList outputs{false};
+  // Handles are numbers never used twice, so a stale handle is recognised.
+  std::uintptr_t nextHandle = 1;
+  std::map<std::uintptr_t, std::shared_ptr<InputPort>> openInputs;
+  std::map<std::uintptr_t, std::shared_ptr<OutputPort>> openOutputs;
+
+  std::shared_ptr<InputPort> Find(HMIDIIN handle) {
+    std::lock_guard lock(mutex);
+    auto it = openInputs.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == openInputs.end() ? nullptr : it->second;
+  }
+  std::shared_ptr<OutputPort> Find(HMIDIOUT handle) {
+    std::lock_guard lock(mutex);
+    auto it = openOutputs.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == openOutputs.end() ? nullptr : it->second;
+  }
+};
+
+namespace {
+
+bool ValidHeader(const MIDIHDR* header, UINT headerSize) {
+  return header != nullptr && headerSize >= sizeof(MIDIHDR);
+}
+
+// WinMM copies as much of the capabilities as the caller's size holds.
+template <typename Caps>
+MMRESULT FillCaps(const std::vector<DeviceEntry>& entries, UINT_PTR id, Caps* caps, UINT size) {
+  if (id >= entries.size())
+    return MMSYSERR_BADDEVICEID;
+  if (caps == nullptr)
+    return MMSYSERR_INVALPARAM;
+  Caps full{};
+  full.wMid = 0xFFFF;  // no maker or product id to give: "unmapped"
+  full.wPid = 0xFFFF;
+  rtmidi_backend::CopyProductName(entries[id].displayName, full.szPname, sizeof(full.szPname));
+  std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof(Caps)));
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+RtMidiServices::RtMidiServices() : impl_(std::make_unique<Impl>()) {
+  rtmidi_backend::SilenceAlsa();
+  rtmidi_backend::SilenceJack();
+  std::lock_guard lock(impl_->mutex);
+  impl_->inputs.Refresh();
+  impl_->outputs.Refresh();
+}
+
+// Ports still open are dropped without callbacks: whoever would receive them is gone too.
+RtMidiServices::~RtMidiServices() = default;
+
+UINT RtMidiServices::midiInGetNumDevs() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->inputs.Refresh();
+  return static_cast<UINT>(impl_->inputs.Entries().size());
+}
+
+UINT RtMidiServices::midiOutGetNumDevs() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->outputs.Refresh();
+  return static_cast<UINT>(impl_->outputs.Entries().size());
+}
+
+MMRESULT RtMidiServices::midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* caps, UINT capsSize) {
+  std::lock_guard lock(impl_->mutex);
+  return FillCaps(impl_->inputs.Entries(), deviceId, caps, capsSize);
+}
+
+MMRESULT RtMidiServices::midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* caps, UINT capsSize) {
+  std::lock_guard lock(impl_->mutex);
+  return FillCaps(impl_->outputs.Entries(), deviceId, caps, capsSize);
+}
+
+MMRESULT RtMidiServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback,
+                                    DWORD_PTR instance, DWORD flags) {
+  if (handle == nullptr)
+    return MMSYSERR_INVALPARAM;
+  if (flags != CALLBACK_NULL && flags != CALLBACK_FUNCTION)
+    return MMSYSERR_INVALFLAG;
+  DeviceEntry entry;
+  std::uintptr_t id = 0;
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (deviceId >= impl_->inputs.Entries().size())
+      return MMSYSERR_BADDEVICEID;
+    entry = impl_->inputs.Entries()[deviceId];
+    id = impl_->nextHandle++;
+  }
+  const auto h = reinterpret_cast<HMIDIIN>(id);
+  const auto function =
+      flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiInCallback>(callback) : nullptr;
+  std::shared_ptr<InputPort> port;
+  try {
+    port = std::make_shared<InputPort>(h, function, instance);
+  } catch (...) {
+    return MMSYSERR_NOMEM;
+  }
+  // Making a client can take a while: done outside the lock.
+  const MMRESULT result = port->Open(entry);
+  if (result != MMSYSERR_NOERROR)
+    return result;
+  try {
+    std::lock_guard lock(impl_->mutex);
+    impl_->openInputs.emplace(id, port);
+  } catch (...) {
+    return MMSYSERR_NOMEM;
+  }
+  *handle = h;
+  port->Notify(MIM_OPEN, 0, 0);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RtMidiServices::midiOutOpen(HMIDIOUT* handle, UINT deviceId, DWORD_PTR callback,
+                                     DWORD_PTR instance, DWORD flags) {
+  if (handle == nullptr)
+    return MMSYSERR_INVALPARAM;
+  if (flags != CALLBACK_NULL && flags != CALLBACK_FUNCTION)
+    return MMSYSERR_INVALFLAG;
+  DeviceEntry entry;
+  std::uintptr_t id = 0;
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (deviceId >= impl_->outputs.Entries().size())
+      return MMSYSERR_BADDEVICEID;
+    entry = impl_->outputs.Entries()[deviceId];
+    id = impl_->nextHandle++;
+  }
+  const auto h = reinterpret_cast<HMIDIOUT>(id);
+  const auto function =
+      flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiOutCallback>(callback) : nullptr;
+  std::shared_ptr<OutputPort> port;
+  try {
+    port = std::make_shared<OutputPort>(h, function, instance);
+  } catch (...) {
+    return MMSYSERR_NOMEM;
+  }
+  const MMRESULT result = port->Open(entry);
+  if (result != MMSYSERR_NOERROR)
+    return result;
+  try {
+    std::lock_guard lock(impl_->mutex);
+    impl_->openOutputs.emplace(id, port);
+  } catch (...) {
+    return MMSYSERR_NOMEM;
+  }
+  *handle = h;
+  port->Notify(MOM_OPEN, 0, 0);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RtMidiServices::midiInClose(HMIDIIN handle) {
+  std::shared_ptr<InputPort> port;
+  {
+    std::lock_guard lock(impl_->mutex);
+    auto it = impl_->openInputs.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == impl_->openInputs.end())
+      return MMSYSERR_INVALHANDLE;
+    const MMRESULT result = it->second->BeginClose();
+    if (result != MMSYSERR_NOERROR)
+      return result;
+    port = std::move(it->second);
+    impl_->openInputs.erase(it);
+  }
+  port->CloseAndRelease();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RtMidiServices::midiOutClose(HMIDIOUT handle) {
+  std::shared_ptr<OutputPort> port;
+  {
+    std::lock_guard lock(impl_->mutex);
+    auto it = impl_->openOutputs.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == impl_->openOutputs.end())
+      return MMSYSERR_INVALHANDLE;
+    const MMRESULT result = it->second->BeginClose();
+    if (result != MMSYSERR_NOERROR)
+      return result;
+    port = std::move(it->second);
+    impl_->openOutputs.erase(it);
+  }
+  port->CloseAndRelease();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RtMidiServices::midiInStart(HMIDIIN handle) {
+  auto port = impl_->Find(handle);
+  return port ? port->Start() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT RtMidiServices::midiInStop(HMIDIIN handle) {
+  auto port = impl_->Find(handle);
+  return port ? port->Stop() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT RtMidiServices::midiInReset(HMIDIIN handle) {
+  auto port = impl_->Find(handle);
+  return port ? port->Reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT RtMidiServices::midiOutReset(HMIDIOUT handle) {
+  auto port = impl_->Find(handle);
+  return port ? port->Reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT RtMidiServices::midiInPrepareHeader(HMIDIIN handle, MIDIHDR* header, UINT headerSize) {
+  auto port = impl_->Find(handle);
+  if (!port)
+    return MMSYSERR_INVALHANDLE;
+  return ValidHeader(header, headerSize) ? port->Prepare(*header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT RtMidiServices::midiInUnprepareHeader(HMIDIIN handle, MIDIHDR* header, UINT headerSize) {
+  auto port = impl_->Find(handle);
+  if (!port)
+    return MMSYSERR_INVALHANDLE;
+  return ValidHeader(header, headerSize) ? port->Unprepare(*header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT RtMidiServices::midiInAddBuffer(HMIDIIN handle, MIDIHDR* header, UINT headerSize) {
+  auto port = impl_->Find(handle);
+  if (!port)
+    return MMSYSERR_INVALHANDLE;
+  return ValidHeader(header, headerSize) ? port->AddBuffer(*header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT RtMidiServices::midiOutPrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) {
+  auto port = impl_->Find(handle);
+  if (!port)
+    return MMSYSERR_INVALHANDLE;
+  return ValidHeader(header, headerSize) ? port->Prepare(*header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT RtMidiServices::midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) {
+  auto port = impl_->Find(handle);
+  if (!port)
+    return MMSYSERR_INVALHANDLE;
+  return ValidHeader(header, headerSize) ? port->Unprepare(*header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT RtMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) {
+  auto port = impl_->Find(handle);
+  if (!port)
+    return MMSYSERR_INVALHANDLE;
+  return ValidHeader(header, headerSize) ? port->LongMsg(*header) : MMSYSERR_INVALPARAM;
+}
+
+}  // namespace korvane
