@@ -1,0 +1,87 @@
+// The simulated controller at work: messages arrive from the MIDI system's
+// thread, a thread of the session's own feeds them to the device model, prints
+// one line per event and sends the replies when they are due.
+//
+// Threads: Deliver may be called from any thread (the MIDI input callback);
+// the device model, the send function and the event stream are used only by
+// the session's thread until Stop has joined it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "sim/device_model.h"
+
+namespace korvane {
+
+// What one received message did, as a line for the user; nothing for a
+// message that is not a SysEx.
+class EventDescriber {
+ public:
+  explicit EventDescriber(std::string name) : name_(std::move(name)) {}
+
+  // blocksAcceptedBefore: the model's count before it received the message.
+  std::optional<std::string> Describe(const Bytes& message, const std::vector<DeviceReply>& replies,
+                                      std::size_t blocksAcceptedBefore);
+
+ private:
+  std::string name_;
+  std::size_t messagesInBlock_ = 0;
+  std::size_t currentBlock_ = 0;  // from 1; 0 before the first block
+  std::size_t attempt_ = 0;
+};
+
+class ControllerSession {
+ public:
+  using SendFunction = std::function<void(const Bytes&)>;
+
+  ControllerSession(DeviceModelOptions options, SendFunction send, std::ostream& events);
+  ~ControllerSession();
+  ControllerSession(const ControllerSession&) = delete;
+  ControllerSession& operator=(const ControllerSession&) = delete;
+
+  // Hands a received message to the session; returns at once.
+  void Deliver(Bytes message);
+  // Handles what has arrived, drops replies not yet due, joins the thread.
+  void Stop();
+  // The firmware the model accepted, the trailing partial block included. Call after Stop.
+  Bytes SavedFirmware() const { return model_.AcceptedFirmwareWithPartial(); }
+  const DeviceModel& Model() const { return model_; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Arrival {
+    Bytes message;
+    Clock::time_point at;
+  };
+
+  void Run();
+  void Handle(const Arrival& arrival);
+  void SendDue(std::unique_lock<std::mutex>& lock);
+
+  DeviceModel model_;
+  EventDescriber describer_;
+  SendFunction send_;
+  std::ostream& events_;
+
+  std::mutex mutex_;  // guards incoming_, due_, stopping_
+  std::condition_variable wake_;
+  std::deque<Arrival> incoming_;
+  // Replies by due time; the sequence number keeps equal times in order.
+  std::map<std::pair<Clock::time_point, std::uint64_t>, Bytes> due_;
+  std::uint64_t sequence_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace korvane

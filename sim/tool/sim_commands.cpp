@@ -1,0 +1,114 @@
+#include "sim/tool/sim_commands.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <iostream>
+#include <variant>
+
+#include "sim/tool/controller_session.h"
+#include "sim/tool/sim_options.h"
+#include "sim/tool/synthetic_image.h"
+#include "sim/tool/virtual_ports.h"
+#include "update/device_messages.h"
+
+namespace korvane {
+
+namespace {
+
+int Usage(const UsageError& error) {
+  std::cerr << "korvane-sim: " << error.text << "\n\n" << SimUsage();
+  return kSimExitUsage;
+}
+
+int MakeImage(const std::vector<std::string>& args) {
+  auto parsed = ParseMakeImageOptions(args);
+  if (auto* error = std::get_if<UsageError>(&parsed))
+    return Usage(*error);
+  const auto& options = std::get<MakeImageOptions>(parsed);
+  if (options.help) {
+    std::cout << SimUsage();
+    return kSimExitOk;
+  }
+  const Bytes image =
+      MakeSyntheticImage(options.model, options.messages, options.length, options.seed);
+  if (std::string error = WriteBytesToFile(options.outPath, image); !error.empty()) {
+    std::cerr << "korvane-sim: " << error << '\n';
+    return kSimExitFailure;
+  }
+  std::cout << "wrote " << options.outPath << ": " << options.messages << " messages of "
+            << options.length << " bytes for the " << ModelName(options.model) << '\n';
+  return kSimExitOk;
+}
+
+// Waits for SIGINT or SIGTERM, which every thread has blocked, so no handler
+// ever runs: the signal is taken here as an ordinary event.
+int WaitForEndSignal(const sigset_t& endSignals) {
+  int signal = 0;
+  while (sigwait(&endSignals, &signal) != 0) {
+  }
+  return signal;
+}
+
+int RunController(const std::vector<std::string>& args) {
+  auto parsed = ParseSimOptions(args);
+  if (auto* error = std::get_if<UsageError>(&parsed))
+    return Usage(*error);
+  const auto& options = std::get<SimOptions>(parsed);
+  if (options.help) {
+    std::cout << SimUsage();
+    return kSimExitOk;
+  }
+
+  // Blocked before any thread starts, so that the MIDI system's threads
+  // inherit the mask and only sigwait below sees the signals.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGINT);
+  sigaddset(&endSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+
+  // The session is declared before the ports: the ports go first, so no
+  // input callback reaches a session that is gone.
+  std::unique_ptr<VirtualPorts> ports;
+  ControllerSession session(
+      options.model, [&ports](const Bytes& reply) { ports->Send(reply); }, std::cout);
+  auto opened = VirtualPorts::Open(options.api, options.portName, [&session](Bytes message) {
+    session.Deliver(std::move(message));
+  });
+  if (auto* why = std::get_if<std::string>(&opened)) {
+    std::cerr << "korvane-sim: " << *why << '\n';
+    return kSimExitFailure;
+  }
+  ports = std::move(std::get<std::unique_ptr<VirtualPorts>>(opened));
+  std::cout << "korvane-sim: " << ModelName(options.model.model) << " \"" << options.model.name
+            << "\" on " << ports->ApiName() << ", input \"" << ports->InputName() << "\", output \""
+            << ports->OutputName() << "\"" << std::endl;
+
+  const int signal = WaitForEndSignal(endSignals);
+  ports.reset();
+  session.Stop();
+  std::cout << "korvane-sim: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", "
+            << session.Model().BlocksAccepted() << " blocks accepted" << std::endl;
+
+  if (options.savePath) {
+    const Bytes firmware = session.SavedFirmware();
+    if (std::string error = WriteBytesToFile(*options.savePath, firmware); !error.empty()) {
+      std::cerr << "korvane-sim: " << error << '\n';
+      return kSimExitFailure;
+    }
+    std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "
+              << *options.savePath << std::endl;
+  }
+  return kSimExitOk;
+}
+
+}  // namespace
+
+int RunSimCommand(const std::vector<std::string>& args) {
+  if (!args.empty() && args.front() == "make-image")
+    return MakeImage(std::vector<std::string>(args.begin() + 1, args.end()));
+  return RunController(args);
+}
+
+}  // namespace korvane
