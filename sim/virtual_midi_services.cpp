@@ -284,7 +284,8 @@ void VirtualMidiServices::DriverLoop() {
                             port};
       }
     }
-    if (callback) {
+    // A port opened without a callback still fills its headers.
+    if (callback && callback->proc != 0) {
       inCallback_ = callback->port;
       RunCallback(lock, *callback);
       inCallback_ = nullptr;

@@ -1,0 +1,393 @@
+#include "sim/virtual_midi_services.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+const Bytes kIdentityRequestW = {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x01, 0xF7};
+
+// What a callback saw, recorded under a lock because it runs on the driver thread.
+struct Seen {
+  UINT message;
+  std::thread::id thread;
+  DWORD bytesRecorded;
+  Bytes data;
+};
+
+struct Recorder {
+  VirtualMidiServices* services = nullptr;
+  HMIDIIN in = nullptr;
+  bool requeue = false;  // hand each returned buffer back from inside the callback
+  mutable std::mutex mutex;
+  std::vector<Seen> seen;
+
+  std::vector<Seen> Seen_() const {
+    std::lock_guard lock(mutex);
+    return seen;
+  }
+  std::size_t Count(UINT message) const {
+    std::lock_guard lock(mutex);
+    std::size_t n = 0;
+    for (const Seen& s : seen)
+      n += s.message == message;
+    return n;
+  }
+};
+
+void CALLBACK InProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+  auto* recorder = reinterpret_cast<Recorder*>(instance);
+  auto* header = reinterpret_cast<MIDIHDR*>(param1);
+  Seen s{message, std::this_thread::get_id(), 0, {}};
+  if (message == MIM_LONGDATA && header != nullptr) {
+    s.bytesRecorded = header->dwBytesRecorded;
+    s.data.assign(header->lpData, header->lpData + header->dwBytesRecorded);
+  }
+  {
+    std::lock_guard lock(recorder->mutex);
+    recorder->seen.push_back(std::move(s));
+  }
+  if (recorder->requeue && message == MIM_LONGDATA && header != nullptr) {
+    recorder->services->midiInAddBuffer(recorder->in, header, sizeof(MIDIHDR));
+  }
+}
+
+void CALLBACK OutProc(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+  auto* recorder = reinterpret_cast<Recorder*>(instance);
+  std::lock_guard lock(recorder->mutex);
+  recorder->seen.push_back({message, std::this_thread::get_id(), 0, {}});
+}
+
+// One controller on output 0 / input 0, both ports open, the input started
+// with one prepared and queued header.
+class Wired : public ::testing::Test {
+ protected:
+  void SetUp() override { Build({}); }
+
+  void Build(DeviceModelOptions options, std::size_t bufferSize = 64) {
+    in_ = services_.AddInput("Korvane In");
+    out_ = services_.AddOutput("Korvane Out");
+    controller_ = services_.AttachController(out_, {in_}, std::move(options));
+    inRec_.services = &services_;
+    ASSERT_EQ(services_.midiInOpen(&hin_, in_, reinterpret_cast<DWORD_PTR>(&InProc),
+                                   reinterpret_cast<DWORD_PTR>(&inRec_), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    inRec_.in = hin_;
+    ASSERT_EQ(services_.midiOutOpen(&hout_, out_, reinterpret_cast<DWORD_PTR>(&OutProc),
+                                    reinterpret_cast<DWORD_PTR>(&outRec_), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    inBuffer_.assign(bufferSize, 0);
+    inHeader_.lpData = inBuffer_.data();
+    inHeader_.dwBufferLength = static_cast<DWORD>(bufferSize);
+    ASSERT_EQ(services_.midiInPrepareHeader(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(services_.midiInAddBuffer(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(services_.midiInStart(hin_), MMSYSERR_NOERROR);
+  }
+
+  MMRESULT Send(const Bytes& message) {
+    outBuffer_.assign(message.begin(), message.end());
+    MIDIHDR header{};
+    header.lpData = outBuffer_.data();
+    header.dwBufferLength = static_cast<DWORD>(outBuffer_.size());
+    MMRESULT result = services_.midiOutPrepareHeader(hout_, &header, sizeof(MIDIHDR));
+    if (result != MMSYSERR_NOERROR)
+      return result;
+    result = services_.midiOutLongMsg(hout_, &header, sizeof(MIDIHDR));
+    services_.midiOutUnprepareHeader(hout_, &header, sizeof(MIDIHDR));
+    return result;
+  }
+
+  void TearDown() override {
+    services_.midiInReset(hin_);
+    services_.midiInClose(hin_);
+    services_.midiOutClose(hout_);
+  }
+
+  VirtualMidiServices services_;
+  UINT in_ = 0, out_ = 0;
+  int controller_ = 0;
+  HMIDIIN hin_ = nullptr;
+  HMIDIOUT hout_ = nullptr;
+  Recorder inRec_, outRec_;
+  std::vector<char> inBuffer_, outBuffer_;
+  MIDIHDR inHeader_{};
+};
+
+TEST(VirtualMidiServices, ListsDevicesWithTheirProductNames) {
+  VirtualMidiServices services;
+  services.AddInput("In A");
+  services.AddInput("In B");
+  services.AddOutput("Out A");
+  EXPECT_EQ(services.midiInGetNumDevs(), 2u);
+  EXPECT_EQ(services.midiOutGetNumDevs(), 1u);
+  MIDIINCAPSA inCaps{};
+  ASSERT_EQ(services.midiInGetDevCapsA(1, &inCaps, sizeof inCaps), MMSYSERR_NOERROR);
+  EXPECT_STREQ(inCaps.szPname, "In B");
+  MIDIOUTCAPSA outCaps{};
+  ASSERT_EQ(services.midiOutGetDevCapsA(0, &outCaps, sizeof outCaps), MMSYSERR_NOERROR);
+  EXPECT_STREQ(outCaps.szPname, "Out A");
+  EXPECT_EQ(services.midiOutGetDevCapsA(1, &outCaps, sizeof outCaps), MMSYSERR_BADDEVICEID);
+
+  // A name longer than the field is cut and still terminated.
+  services.AddInput(std::string(40, 'x'));
+  ASSERT_EQ(services.midiInGetDevCapsA(2, &inCaps, sizeof inCaps), MMSYSERR_NOERROR);
+  EXPECT_EQ(std::strlen(inCaps.szPname), static_cast<std::size_t>(MAXPNAMELEN - 1));
+}
+
+TEST(VirtualMidiServices, OpenAndCloseCallBackInsideTheCall) {
+  VirtualMidiServices services;
+  services.AddInput("In");
+  Recorder recorder;
+  HMIDIIN handle = nullptr;
+  ASSERT_EQ(services.midiInOpen(&handle, 0, reinterpret_cast<DWORD_PTR>(&InProc),
+                                reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  ASSERT_EQ(recorder.Seen_().size(), 1u);
+  EXPECT_EQ(recorder.Seen_()[0].message, MIM_OPEN);
+  EXPECT_EQ(recorder.Seen_()[0].thread, std::this_thread::get_id());
+
+  HMIDIIN second = nullptr;
+  EXPECT_EQ(services.midiInOpen(&second, 0, reinterpret_cast<DWORD_PTR>(&InProc),
+                                reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION),
+            MMSYSERR_ALLOCATED);
+  EXPECT_EQ(services.midiInOpen(&second, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_BADDEVICEID);
+
+  ASSERT_EQ(services.midiInClose(handle), MMSYSERR_NOERROR);
+  ASSERT_EQ(recorder.Seen_().size(), 2u);
+  EXPECT_EQ(recorder.Seen_()[1].message, MIM_CLOSE);
+  EXPECT_EQ(services.midiInClose(handle), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(services.midiInStart(handle), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(Wired, AReplyFillsTheQueuedHeaderFromTheDriverThread) {
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  const std::vector<Seen> seen = inRec_.Seen_();
+  ASSERT_EQ(seen.size(), 2u);  // MIM_OPEN, then the reply
+  EXPECT_EQ(seen[1].message, static_cast<UINT>(MIM_LONGDATA));
+  EXPECT_NE(seen[1].thread, std::this_thread::get_id());
+  EXPECT_EQ(seen[1].bytesRecorded, 20u);
+  EXPECT_EQ(seen[1].data[6], 0x02);
+  EXPECT_EQ(inHeader_.dwFlags, MHDR_PREPARED | MHDR_DONE);
+  EXPECT_EQ(services_.SentMessages(out_), std::vector<Bytes>{kIdentityRequestW});
+
+  // MOM_DONE comes from the driver thread too.
+  ASSERT_EQ(outRec_.Count(MOM_DONE), 1u);
+  EXPECT_NE(outRec_.Seen_().back().thread, std::this_thread::get_id());
+}
+
+TEST_F(Wired, AMessageWithNoHeaderQueuedIsDropped) {
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);  // header not queued again
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(services_.Controller(controller_).IdentityRequests(), 2u);
+}
+
+TEST_F(Wired, AStoppedInputDropsWhatArrives) {
+  ASSERT_EQ(services_.midiInStop(hin_), MMSYSERR_NOERROR);
+  services_.InjectForeignSysEx(in_);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 0u);
+  EXPECT_EQ(services_.QueuedInputHeaders(in_), 1u);
+}
+
+TEST_F(Wired, ResetHandsTheQueuedHeaderBackEmptyBeforeItReturns) {
+  ASSERT_EQ(services_.midiInReset(hin_), MMSYSERR_NOERROR);
+  const std::vector<Seen> seen = inRec_.Seen_();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].message, static_cast<UINT>(MIM_LONGDATA));
+  EXPECT_EQ(seen[1].bytesRecorded, 0u);
+  EXPECT_EQ(inHeader_.dwFlags & (MHDR_DONE | MHDR_INQUEUE), MHDR_DONE);
+  EXPECT_EQ(services_.QueuedInputHeaders(in_), 0u);
+}
+
+TEST_F(Wired, MisuseGetsWinmmResults) {
+  // A queued header can be neither unprepared nor queued again, nor its port closed.
+  EXPECT_EQ(services_.midiInUnprepareHeader(hin_, &inHeader_, sizeof(MIDIHDR)),
+            MIDIERR_STILLPLAYING);
+  EXPECT_EQ(services_.midiInAddBuffer(hin_, &inHeader_, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(services_.midiInClose(hin_), MIDIERR_STILLPLAYING);
+
+  MIDIHDR unprepared{};
+  char byte = 0;
+  unprepared.lpData = &byte;
+  unprepared.dwBufferLength = 1;
+  EXPECT_EQ(services_.midiInAddBuffer(hin_, &unprepared, sizeof(MIDIHDR)), MIDIERR_UNPREPARED);
+  EXPECT_EQ(services_.midiOutLongMsg(hout_, &unprepared, sizeof(MIDIHDR)), MIDIERR_UNPREPARED);
+  EXPECT_EQ(services_.midiOutLongMsg(nullptr, &unprepared, sizeof(MIDIHDR)), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(services_.midiInPrepareHeader(hin_, &unprepared, 8), MMSYSERR_INVALPARAM);
+}
+
+class SmallBuffer : public Wired {
+ protected:
+  void SetUp() override { Build({}, 10); }
+};
+
+TEST_F(SmallBuffer, AMessageLongerThanTheBufferFillsItAndTheRestIsLost) {
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  const std::vector<Seen> seen = inRec_.Seen_();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].bytesRecorded, 10u);
+  EXPECT_EQ(seen[1].data, Bytes({0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x02, 'T', 'R', 'W'}));
+}
+
+TEST_F(Wired, ACallbackMayQueueItsBufferAgainFromInside) {
+  inRec_.requeue = true;
+  services_.InjectForeignSysEx(in_);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 2u);  // both foreign messages arrived
+  EXPECT_EQ(services_.QueuedInputHeaders(in_), 1u);
+  const std::vector<Seen> seen = inRec_.Seen_();
+  EXPECT_EQ(seen[1].data[1], 0x7E);
+  inRec_.requeue = false;
+}
+
+class Delayed : public Wired {
+ protected:
+  void SetUp() override { Build({.replyDelayMs = 50}); }
+};
+
+TEST_F(Delayed, RepliesArriveNoSoonerThanTheirDelay) {
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  ASSERT_EQ(inRec_.Count(MIM_LONGDATA), 1u);
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(50));
+}
+
+TEST(VirtualMidiServices, AControllerOnTwoInputsAnswersOnBoth) {
+  VirtualMidiServices services;
+  const UINT a = services.AddInput("A");
+  const UINT b = services.AddInput("B");
+  const UINT out = services.AddOutput("Out");
+  services.AttachController(out, {a, b});
+  Recorder recA, recB;
+  HMIDIIN ha = nullptr, hb = nullptr;
+  HMIDIOUT hout = nullptr;
+  std::vector<char> bufA(32), bufB(32);
+  MIDIHDR hdrA{}, hdrB{};
+  hdrA.lpData = bufA.data();
+  hdrA.dwBufferLength = 32;
+  hdrB.lpData = bufB.data();
+  hdrB.dwBufferLength = 32;
+  ASSERT_EQ(services.midiInOpen(&ha, a, reinterpret_cast<DWORD_PTR>(&InProc),
+                                reinterpret_cast<DWORD_PTR>(&recA), CALLBACK_FUNCTION),
+            0u);
+  ASSERT_EQ(services.midiInOpen(&hb, b, reinterpret_cast<DWORD_PTR>(&InProc),
+                                reinterpret_cast<DWORD_PTR>(&recB), CALLBACK_FUNCTION),
+            0u);
+  ASSERT_EQ(services.midiOutOpen(&hout, out, 0, 0, CALLBACK_FUNCTION), 0u);
+  for (auto [h, hdr] : {std::pair{ha, &hdrA}, std::pair{hb, &hdrB}}) {
+    ASSERT_EQ(services.midiInPrepareHeader(h, hdr, sizeof(MIDIHDR)), 0u);
+    ASSERT_EQ(services.midiInAddBuffer(h, hdr, sizeof(MIDIHDR)), 0u);
+    ASSERT_EQ(services.midiInStart(h), 0u);
+  }
+  Bytes request = kIdentityRequestW;
+  MIDIHDR header{};
+  header.lpData = reinterpret_cast<char*>(request.data());
+  header.dwBufferLength = 8;
+  ASSERT_EQ(services.midiOutPrepareHeader(hout, &header, sizeof(MIDIHDR)), 0u);
+  ASSERT_EQ(services.midiOutLongMsg(hout, &header, sizeof(MIDIHDR)), 0u);
+  ASSERT_TRUE(services.WaitIdle());
+  EXPECT_EQ(recA.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(recB.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(hdrA.dwBytesRecorded, 20u);
+  EXPECT_EQ(hdrB.dwBytesRecorded, 20u);
+  EXPECT_EQ(services.midiInClose(ha), 0u);
+  EXPECT_EQ(services.midiInClose(hb), 0u);
+  EXPECT_EQ(services.midiOutClose(hout), 0u);
+}
+
+TEST_F(Wired, UnpluggedControllerAnswersNothing) {
+  services_.UnplugController(controller_);
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 0u);
+  EXPECT_EQ(services_.SentMessages(out_).size(), 1u);
+}
+
+TEST_F(Wired, InjectedFailuresHitTheChosenCalls) {
+  // The second long message fails; the others go out.
+  services_.AddCallFault({.call = MidiCall::kOutLongMsg, .result = MMSYSERR_NOMEM, .nth = 2});
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NOMEM);
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.SentMessages(out_).size(), 2u);
+  EXPECT_EQ(services_.CallCount(MidiCall::kOutLongMsg), 3u);
+
+  // From the nth on.
+  services_.ClearCallFaults();
+  services_.AddCallFault(
+      {.call = MidiCall::kOutPrepareHeader, .result = 67, .nth = 2, .onward = true});
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(Send(kIdentityRequestW), 67u);
+  EXPECT_EQ(Send(kIdentityRequestW), 67u);
+
+  // Only calls on the chosen device match.
+  services_.ClearCallFaults();
+  services_.AddCallFault({.call = MidiCall::kInStart, .result = 5, .onward = true, .device = 3});
+  EXPECT_EQ(services_.midiInStart(hin_), MMSYSERR_NOERROR);
+}
+
+TEST(VirtualMidiServices, ProbabilisticFailuresFollowTheSeed) {
+  auto pattern = [](std::uint32_t seed) {
+    VirtualMidiServices services;
+    services.AddInput("In");
+    services.AddCallFault(
+        {.call = MidiCall::kInStart, .result = MMSYSERR_ERROR, .probability = 0.5, .seed = seed});
+    HMIDIIN h = nullptr;
+    EXPECT_EQ(services.midiInOpen(&h, 0, 0, 0, CALLBACK_FUNCTION), 0u);
+    std::vector<bool> failed;
+    for (int i = 0; i < 64; ++i)
+      failed.push_back(services.midiInStart(h) != 0);
+    EXPECT_EQ(services.midiInClose(h), 0u);
+    return failed;
+  };
+  const std::vector<bool> first = pattern(7);
+  EXPECT_EQ(first, pattern(7));
+  EXPECT_NE(first, pattern(8));
+  const auto failures = std::count(first.begin(), first.end(), true);
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, 64);
+}
+
+TEST(VirtualMidiServices, AChosenDevicesOpenFails) {
+  VirtualMidiServices services;
+  services.AddOutput("Zero");
+  services.AddOutput("One");
+  services.FailOutOpen(1, MMSYSERR_ALLOCATED);
+  HMIDIOUT h0 = nullptr, h1 = nullptr;
+  EXPECT_EQ(services.midiOutOpen(&h0, 0, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  EXPECT_EQ(services.midiOutOpen(&h1, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
+  EXPECT_EQ(services.midiOutOpen(&h1, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
+  EXPECT_EQ(h1, nullptr);
+  EXPECT_EQ(services.midiOutClose(h0), MMSYSERR_NOERROR);
+}
+
+TEST(VirtualMidiServices, SystemsSideBySideAreIndependent) {
+  std::vector<std::unique_ptr<VirtualMidiServices>> systems;
+  for (int i = 0; i < 4; ++i) {
+    systems.push_back(std::make_unique<VirtualMidiServices>());
+    systems.back()->AddInput("In " + std::to_string(i));
+  }
+  HMIDIIN h = nullptr;
+  ASSERT_EQ(systems[0]->midiInOpen(&h, 0, 0, 0, CALLBACK_FUNCTION), 0u);
+  HMIDIIN other = nullptr;
+  EXPECT_EQ(systems[1]->midiInOpen(&other, 0, 0, 0, CALLBACK_FUNCTION), 0u);
+  EXPECT_EQ(systems[0]->midiInClose(h), 0u);
+  EXPECT_EQ(systems[1]->midiInClose(other), 0u);
+  systems.clear();  // each joins its own driver thread
+}
+
+}  // namespace
+}  // namespace korvane
