@@ -1,0 +1,25 @@
+#include "app/qt/update_app.h"
+
+#include <QApplication>
+
+#include "app/qt/about_dlg.h"
+#include "app/qt/app_icon.h"
+#include "app/qt/update_dlg.h"
+
+namespace korvane {
+
+CUpdateApp::CUpdateApp() {
+  QApplication::setApplicationName("KORVANEUPDATE");
+  QApplication::setApplicationDisplayName("Korvane Update");
+  QApplication::setApplicationVersion(kProgramVersion);
+  QApplication::setDesktopFileName("korvane-update");
+  QApplication::setWindowIcon(AppIcon());
+}
+
+int CUpdateApp::InitInstance(MidiServices& midi) {
+  CUpdateDlg dialog(midi);
+  dialog.exec();  // its result is not looked at
+  return 0;
+}
+
+}  // namespace korvane

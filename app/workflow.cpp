@@ -1,0 +1,176 @@
+#include "app/workflow.h"
+
+#include "app/file_select.h"
+#include "app/steps.h"
+#include "update/port_scan.h"
+#include "update/transfer.h"
+#include "update/update_file.h"
+
+namespace korvane {
+
+void Workflow::HandleStep(int step) {
+  UpdateState& state = state_;
+  switch (step) {
+    case STEP_SELECT_FILE:
+      state.workers.Start([&state] { FileSelectWorker(state); });
+      break;
+    case STEP_LOAD_FILE:
+      state.workers.Start([&state] { FileLoadWorker(state); });
+      break;
+    case STEP_CHECK_FILE:
+      state.workers.Start([&state] { FileCheckWorker(state); });
+      break;
+    case STEP_SCAN_PORTS:
+      ScanPorts();
+      break;
+    case STEP_START_UPDATE:
+      // Only the device choice enters it; a stray post while a worker is at
+      // work would start a second transfer or race the scan for the pair list.
+      if (portsOpen_ && state.portPairList && !state.workers.AnyRunning())
+        StartUpdate();
+      break;
+    case STEP_CHOOSE_DEVICE:
+      ChooseDevice();
+      break;
+    case STEP_NO_DEVICE:
+      state.log.AppendLog(kNoDeviceText);
+      state.window.PostStep(STEP_RESET_PORTS);
+      break;
+    case STEP_RESET_PORTS:
+      ResetPorts();
+      break;
+    default:
+      break;  // not a step of ours
+  }
+}
+
+void Workflow::ScanPorts() {
+  // A repeated scan (Rescan clicked twice before the first scan got going)
+  // would open the ports again or close them under the running scan.
+  if (portsOpen_)
+    return;
+  if (!RecheckModel(state_))
+    return;
+  state_.log.AppendLog(kCheckingPortsText);
+  portsOpen_ = true;
+  const std::uint32_t bufferSize = state_.PortBufferSize();
+  if (state_.ports.OpenAllMidiIn(bufferSize) < 1 || state_.ports.OpenAllMidiOut(bufferSize) < 1) {
+    state_.log.AppendLog(kNoPortText);
+    ResetPorts();
+    return;
+  }
+  UpdateState& state = state_;
+  state.workers.Start([&state] { PortScanWorker(state); });
+}
+
+void Workflow::ChooseDevice() {
+  std::optional<std::string> list;
+  if (state_.portPairList)
+    list = BuildDeviceList(state_);
+  // Without an entry there is nothing to choose from: treated like a cancel.
+  DeviceChoice choice;
+  if (list)
+    choice = state_.window.ChooseDevice(*list, state_.filePath.value_or(std::string()));
+  if (list && choice.result == IDOK) {
+    ApplyDeviceChoice(state_, choice.chosenIndex);
+  } else {
+    state_.portPairList.reset();
+    state_.window.PostStep(STEP_RESET_PORTS);
+  }
+  if (!state_.portPairList)
+    return;
+  StartUpdate();
+}
+
+void Workflow::StartUpdate() {
+  for (PortRecord* input = state_.ports.InputHead(); input != nullptr; input = input->next.get()) {
+    if (input->event && input->event->IsSet())
+      input->event->Reset();
+  }
+  UpdateState& state = state_;
+  state.workers.Start([&state] { TransferWorker(state); });
+}
+
+void Workflow::ResetPorts() {
+  state_.ports.CloseAllMidiOut();
+  state_.ports.CloseAllMidiIn();
+  portsOpen_ = false;
+  state_.window.SetButtonText(kOpenButton, kOpenText);
+  state_.window.ShowButton(kOpenButton);
+  state_.window.SetButtonText(kRescanButton, kRescanText);
+  state_.window.ShowButton(kRescanButton);
+}
+
+void Workflow::OnButton(int id) {
+  switch (id) {
+    case kOpenButton:
+      state_.window.HideButton(kOpenButton);
+      state_.window.PostStep(STEP_SELECT_FILE);
+      break;
+    case kRescanButton:
+      // While a worker runs, a scan is either coming (the check worker posts
+      // it) or would race the worker for the image: the click is dropped.
+      if (portsOpen_ || state_.workers.AnyRunning())
+        return;
+      state_.window.PostStep(STEP_SCAN_PORTS);
+      break;
+    case kExitButton:
+      if (requestClose_)
+        requestClose_();
+      break;
+    default:
+      break;
+  }
+}
+
+bool Workflow::PassCommand(int commandId) {
+  if (commandId != IDCANCEL || !state_.busy.IsBusy())
+    return true;
+  // OK keeps the work running; Cancel lets the window close.
+  return !state_.window.AskOkCancel(kQuestionCaption, kCancelQuestion);
+}
+
+void Workflow::OnPaint(bool windowVisible) {
+  if (firstPaints_++ != 0)
+    return;
+  if (!windowVisible) {
+    firstPaints_ = 0;  // a paint of a hidden window leaves the greeting due
+    return;
+  }
+  state_.log.AppendLog(kGreetingText);
+  state_.log.AppendLog(kSelectFileText);
+  state_.window.SetButtonText(kOpenButton, kOpenText);
+  state_.window.ShowButton(kOpenButton);
+  state_.window.SetButtonText(kExitButton, kExitText);
+  state_.window.ShowButton(kExitButton);
+}
+
+void Workflow::StopWorkers(const std::function<void()>& stopWindowCalls) {
+  state_.stopRequested.store(true, std::memory_order_release);
+  if (stopWindowCalls)
+    stopWindowCalls();
+  state_.workers.JoinAll();
+}
+
+bool Workflow::Destroy(const std::function<void()>& stopWindowCalls) {
+  if (state_.busy.IsBusy() && !state_.window.AskOkCancel(kQuestionCaption, kDestroyQuestion)) {
+    return false;
+  }
+  // Nothing a worker uses may go before the worker has stopped.
+  StopWorkers(stopWindowCalls);
+  state_.portPairList.reset();
+  state_.filePath.reset();
+  state_.log.Release();
+  state_.image.reset();
+  firstPaints_ = 0;
+  state_.ports.CloseAllMidiIn();
+  state_.ports.CloseAllMidiOut();
+  portsOpen_ = false;
+  return true;
+}
+
+void Workflow::Shutdown(const std::function<void()>& stopWindowCalls) {
+  StopWorkers(stopWindowCalls);
+}
+
+}  // namespace korvane

@@ -1,0 +1,95 @@
+// The workflow: the handler of the posted steps that move an update from the
+// file choice to the transfer, the three buttons that start and end work, the
+// two guards that keep the window from closing in passing while busy, the
+// first paint's greeting and the release of everything when the window goes.
+//
+// Plain C++ behind the Window interface, so that the Qt window, the terminal
+// front end and the tests all drive the same logic. Every method runs on the
+// window thread; workers only ever reach it through posted steps.
+#pragma once
+
+#include <functional>
+
+#include "app/update_state.h"
+
+namespace korvane {
+
+// The texts the user sees from the workflow, character for character.
+inline constexpr const char* kCheckingPortsText = "\r\nChecking MidiPorts...";
+inline constexpr const char* kNoPortText =
+    "\r\nSorry, it seems as if there is no MIDI IN Port.\r\nYou may choose another File or "
+    "connect an appropriate device and press the RESCAN button.";
+inline constexpr const char* kNoDeviceText =
+    "\r\nNo Suitable device found!\r\nPlease choose another file using the OPEN button or "
+    "connect an appropriate device and press the RESCAN button.";
+inline constexpr const char* kGreetingText = "Welcome to the Korvane-Update Utility.";
+inline constexpr const char* kSelectFileText = "\r\nPlease select a file to upload.";
+inline constexpr const char* kQuestionCaption = "Korvane Update Utility";
+// Asked at the cancel command while busy: OK keeps the work running.
+inline constexpr const char* kCancelQuestion =
+    "There is an operation in progrss which should not be interrupted.\r\nYou may interrupt it "
+    "on your own risk by pressing [CANCEL]\r\nOtherwise press [OK] to continue";
+// Asked when the window is destroyed while busy: OK interrupts.
+inline constexpr const char* kDestroyQuestion =
+    "There is an operation in progrss which should not be interrupted.\r\nYou may interrupt it "
+    "on your own risk by pressing [OK]\r\nOtherwise press [CANCEL]";
+
+inline constexpr const char* kOpenText = "&Open";
+inline constexpr const char* kRescanText = "&Rescan";
+inline constexpr const char* kExitText = "&Exit";
+
+class Workflow {
+ public:
+  // requestClose is what the Exit button does: the front end's close request
+  // (which then passes CloseAllowed), posted, never run inside the click.
+  Workflow(UpdateState& state, std::function<void()> requestClose = {})
+      : state_(state), requestClose_(std::move(requestClose)) {}
+  Workflow(const Workflow&) = delete;
+  Workflow& operator=(const Workflow&) = delete;
+
+  // A posted step; codes outside 256 to 263 are ignored.
+  void HandleStep(int step);
+
+  // A click on push button 1008, 1011 or 1012; other ids do nothing.
+  void OnButton(int id);
+
+  // The close request guard: false while busy, and the request is dropped
+  // without a word. Otherwise the front end turns it into the cancel command.
+  bool CloseAllowed() const { return !state_.busy.IsBusy(); }
+
+  // The filter every command passes: the cancel command while busy asks the
+  // user; false when the answer was OK and the command is consumed.
+  bool PassCommand(int commandId);
+
+  // A paint of the restored window: the first one at which the window is
+  // visible greets and shows Open and Exit.
+  void OnPaint(bool windowVisible);
+
+  // The window is going away. Busy: asks first, and false (nothing released)
+  // unless the answer is OK. Then stops and joins every worker, releases the
+  // image, path, pair list and log, and closes the ports, inputs first.
+  // stopWindowCalls makes the window's calls from worker threads return at
+  // once, so that a worker waiting on the window cannot block the join.
+  bool Destroy(const std::function<void()>& stopWindowCalls);
+
+  // The last act when the window object ends without the release above (the
+  // user declined it): stop and join the workers so nothing outlives the state.
+  void Shutdown(const std::function<void()>& stopWindowCalls);
+
+  // Ports stay open from a scan that opened them to the next reset.
+  bool PortsOpen() const { return portsOpen_; }
+
+ private:
+  void ScanPorts();
+  void ChooseDevice();
+  void StartUpdate();
+  void ResetPorts();
+  void StopWorkers(const std::function<void()>& stopWindowCalls);
+
+  UpdateState& state_;
+  std::function<void()> requestClose_;
+  bool portsOpen_ = false;
+  int firstPaints_ = 0;
+};
+
+}  // namespace korvane
