@@ -70,6 +70,9 @@ class TransferRun {
   // Our own endings: the run was asked to stop, or could not go on.
   bool stopped_ = false;
   bool broken_ = false;
+  // A message the port refused is missing from the device's firmware: the
+  // run may not end in success.
+  bool dropped_ = false;
 };
 
 void TransferRun::Run() {
@@ -148,7 +151,8 @@ bool TransferRun::SendOne(const CutMessage& message) {
 
   if (Report(midi_.midiOutPrepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
              kMidiOutPrepareHeader) != MMSYSERR_NOERROR) {
-    return true;  // dropped, not counted
+    dropped_ = true;  // not counted: the next message takes its place
+    return true;
   }
   if (Report(midi_.midiOutLongMsg(output_.outHandle, &header, sizeof(MIDIHDR)), kMidiOutLongMsg) ==
       MMSYSERR_NOERROR) {
@@ -168,6 +172,8 @@ bool TransferRun::SendOne(const CutMessage& message) {
       AwaitBlockReply(sent);
     }
     Drain();
+  } else {
+    dropped_ = true;
   }
   if (header.dwFlags & MHDR_PREPARED) {
     Report(midi_.midiOutUnprepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
@@ -244,7 +250,7 @@ void TransferRun::Finish() {
   if (!connected_) {
     state_.log.AppendLog(kLostConnectionText);
     state_.log.AppendLog(kDangerText);
-  } else if (retryCounter_ != 0 || stopped_ || broken_) {
+  } else if (retryCounter_ != 0 || stopped_ || broken_ || dropped_) {
     state_.log.AppendLog(kDangerText);
   } else {
     state_.window.ProgressSetPosition(0);
