@@ -1,0 +1,218 @@
+#include "update/port_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/steps.h"
+#include "tests/update/procedure_rig.h"
+
+namespace korvane::testing {
+namespace {
+
+using Pairs = std::vector<PortPair>;
+
+// inputs and outputs ports named "In 0".., "Out 0"..; the image's longest
+// message is 8 bytes, as in the smallest update files.
+struct ScanRig : ProcedureRig {
+  ScanRig(int inputs, int outputs) {
+    for (int i = 0; i < inputs; ++i)
+      midi.AddInput("In " + std::to_string(i));
+    for (int i = 0; i < outputs; ++i)
+      midi.AddOutput("Out " + std::to_string(i));
+    state.image = MakeImage(16, 8);
+    state.inputBufferSize = 8;
+  }
+
+  static DeviceModelOptions Named(std::string name) {
+    DeviceModelOptions options;
+    options.name = std::move(name);
+    return options;
+  }
+
+  std::string InputName(int device) const { return state.ports.FindInput(device)->deviceName; }
+  std::string OutputName(int device) const { return state.ports.FindOutput(device)->deviceName; }
+  // Every input left stopped with nothing queued and its header unprepared.
+  bool InputsDisarmed() const {
+    for (PortRecord* in = state.ports.InputHead(); in != nullptr; in = in->next.get()) {
+      if (midi.QueuedInputHeaders(in->deviceNumber) != 0)
+        return false;
+      if (in->header->dwFlags & MHDR_PREPARED)
+        return false;
+    }
+    return true;
+  }
+};
+
+TEST(PortScanTest, OneControllerIsPairedAndNamedInBothRecords) {
+  ScanRig rig(3, 2);
+  rig.midi.AttachController(1, {2}, ScanRig::Named("TRW1000"));
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{1, 2}, kPairListEnd}));
+  EXPECT_EQ(rig.OutputName(1), "     TRW1000");
+  EXPECT_EQ(rig.InputName(2), "     TRW1000");
+  EXPECT_EQ(rig.InputName(0), "");
+  EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_CHOOSE_DEVICE});
+  EXPECT_FALSE(rig.state.busy.IsBusy());
+  EXPECT_TRUE(rig.InputsDisarmed());
+  // One identity request per output port, for the image's model.
+  const Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x01, 0xF7};
+  EXPECT_EQ(rig.midi.SentMessages(0), std::vector<Bytes>{request});
+  EXPECT_EQ(rig.midi.SentMessages(1), std::vector<Bytes>{request});
+}
+
+TEST(PortScanTest, NoControllerMeansNoDevice) {
+  ScanRig rig(2, 2);
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  EXPECT_FALSE(rig.state.portPairList.has_value());
+  EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_NO_DEVICE});
+  EXPECT_FALSE(rig.state.busy.IsBusy());
+  EXPECT_TRUE(rig.InputsDisarmed());
+}
+
+TEST(PortScanTest, ControllersAreListedHighestOutputFirst) {
+  ScanRig rig(2, 4);
+  rig.midi.AttachController(0, {0}, ScanRig::Named("FIRST"));
+  rig.midi.AttachController(3, {1}, ScanRig::Named("SECOND"));
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{3, 1}, {0, 0}, kPairListEnd}));
+  EXPECT_EQ(rig.OutputName(3), "      SECOND");
+  EXPECT_EQ(rig.OutputName(0), "       FIRST");
+}
+
+TEST(PortScanTest, ReplyOnTwoInputsPairsTheLowestIndexFirstAndKeepsTheOther) {
+  // Outputs 0 and 1; the controller on output 1 answers on inputs 1 and 0.
+  // Input 1 has index 0 among the events and wins; input 0 keeps its reply,
+  // which the wait for output 0 then takes at once.
+  ScanRig rig(2, 2);
+  rig.midi.AttachController(1, {1, 0}, ScanRig::Named("BOTH"));
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{1, 1}, {0, 0}, kPairListEnd}));
+  EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_CHOOSE_DEVICE});
+}
+
+TEST(PortScanTest, ForeignSysExAroundTheReplyChangesNothing) {
+  ScanRig rig(1, 1);
+  DeviceModelOptions options = ScanRig::Named("AB123");
+  options.noise = true;
+  rig.midi.AttachController(0, {0}, options);
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 0}, kPairListEnd}));
+  EXPECT_EQ(rig.InputName(0), "       AB123");
+}
+
+TEST(PortScanTest, ControllerOfAnotherModelIsNotPaired) {
+  ScanRig rig(1, 1);
+  DeviceModelOptions options;
+  options.model = 0x14;
+  rig.midi.AttachController(0, {0}, options);
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+  EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_NO_DEVICE});
+}
+
+TEST(PortScanTest, NameIsReadOnlyInsideTheInputBuffer) {
+  // Buffers of the image's 8 bytes hold only the name's first character; the
+  // workflow's buffers are never that small, but nothing may be read past one.
+  ScanRig rig(1, 1);
+  rig.midi.AttachController(0, {0}, ScanRig::Named("TRW1000"));
+  rig.OpenPorts(8);
+  PortScanWorker(rig.state);
+  EXPECT_EQ(rig.InputName(0), "           T");
+}
+
+TEST(PortScanTest, RefusedPrepareSkipsThatOutputOnly) {
+  ScanRig rig(1, 2);
+  rig.midi.AttachController(0, {0});
+  rig.midi.AddCallFault(CallFault{.call = MidiCall::kOutPrepareHeader, .result = 4, .nth = 1});
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  EXPECT_EQ(rig.state.log.Text(),
+            std::string(kGreeting) + "MIDIOUTPREPAREHEADER -> MMSYSERR_ALLOCATED");
+  EXPECT_TRUE(rig.midi.SentMessages(1).empty());
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 0}, kPairListEnd}));
+}
+
+TEST(PortScanTest, RescanWritesOverTheOldListFromTheStart) {
+  ScanRig rig(1, 1);
+  rig.midi.AttachController(0, {0});
+  rig.state.portPairList = Pairs{{7, 7}, {8, 8}, {9, 9}, kPairListEnd};
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 0}, kPairListEnd}));
+}
+
+TEST(PortScanTest, StopRequestDisarmsAndPostsNothing) {
+  ScanRig rig(1, 2);
+  rig.midi.AttachController(0, {0});
+  rig.OpenPorts();
+  rig.state.stopRequested = true;
+  PortScanWorker(rig.state);
+
+  EXPECT_TRUE(rig.window.PostedSteps().empty());
+  EXPECT_TRUE(rig.midi.SentMessages(0).empty());
+  EXPECT_TRUE(rig.midi.SentMessages(1).empty());
+  EXPECT_FALSE(rig.state.busy.IsBusy());
+  EXPECT_TRUE(rig.InputsDisarmed());
+}
+
+TEST(PortScanTest, DeviceListHasOneEntryPerPairAndAnEmptyOneAtTheEnd) {
+  ScanRig rig(2, 2);
+  rig.midi.AttachController(1, {0}, ScanRig::Named("X1"));
+  rig.midi.AttachController(0, {1}, ScanRig::Named("TRW1000"));
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+
+  const std::string expected =
+      std::string("          X1 (Out 1/In 0)") + '\0' + "     TRW1000 (Out 0/In 1)" + '\0' + '\0';
+  EXPECT_EQ(BuildDeviceList(rig.state), expected);
+}
+
+TEST(PortScanTest, DeviceListLeavesOutPairsWithoutRecords) {
+  ScanRig rig(1, 1);
+  rig.OpenPorts();
+  std::strcpy(rig.state.ports.FindOutput(0)->deviceName, "X1");
+  rig.state.portPairList = Pairs{{5, 0}, {0, 0}, kPairListEnd};
+  EXPECT_EQ(BuildDeviceList(rig.state), std::string("X1 (Out 0/In 0)") + '\0' + '\0');
+
+  rig.state.portPairList = Pairs{{0, 3}, kPairListEnd};
+  EXPECT_FALSE(BuildDeviceList(rig.state).has_value());
+  rig.state.portPairList.reset();
+  EXPECT_FALSE(BuildDeviceList(rig.state).has_value());
+}
+
+TEST(PortScanTest, DeviceChoiceLeavesTheChosenPairFirstAndAlone) {
+  ScanRig rig(0, 0);
+  const Pairs three = {{3, 0}, {2, 1}, {0, 1}, kPairListEnd};
+
+  rig.state.portPairList = three;
+  ApplyDeviceChoice(rig.state, 2);
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 1}, kPairListEnd}));
+
+  rig.state.portPairList = three;
+  ApplyDeviceChoice(rig.state, 0);
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{3, 0}, kPairListEnd}));
+
+  rig.state.portPairList = three;
+  ApplyDeviceChoice(rig.state, -1);
+  EXPECT_EQ(rig.state.portPairList, three);
+
+  // An index past the pairs names nothing and changes nothing.
+  ApplyDeviceChoice(rig.state, 3);
+  EXPECT_EQ(rig.state.portPairList, three);
+}
+
+}  // namespace
+}  // namespace korvane::testing
