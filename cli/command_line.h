@@ -1,0 +1,34 @@
+// korvane-flash's command line: one table of options drives both the parsing
+// and the usage text.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace korvane {
+
+// Exit statuses of korvane-flash.
+constexpr int kExitPassed = 0;
+constexpr int kExitRefused = 2;
+constexpr int kExitUsage = 64;     // a bad command line
+constexpr int kExitLogWrite = 74;  // the log file could not be written
+
+struct Command {
+  enum class Mode { kNone, kHelp, kCheck, kList };
+  Mode mode = Mode::kNone;
+  std::string file;                    // --check FILE
+  std::optional<std::string> logPath;  // --log PATH
+};
+
+struct ParsedCommandLine {
+  Command command;
+  std::string error;  // empty when the command line is good
+};
+
+// args are the arguments after the program name.
+ParsedCommandLine ParseCommandLine(std::span<const char* const> args);
+
+std::string UsageText();
+
+}  // namespace korvane

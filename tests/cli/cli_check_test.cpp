@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/worker_threads.h"
+#include "cli/check_command.h"
+#include "cli/command_line.h"
+#include "cli/step_loop.h"
+#include "cli/terminal_window.h"
+
+namespace korvane {
+namespace {
+
+const std::string kData = KORVANE_TEST_DATA_DIR;
+const std::string kGreeting =
+    "Welcome to the Korvane-Update Utility.\r\nPlease select a file to upload.";
+
+ParsedCommandLine Parse(std::vector<const char*> args) {
+  return ParseCommandLine(args);
+}
+
+TEST(CommandLine, CheckWithAndWithoutLog) {
+  ParsedCommandLine p = Parse({"--check", "a.syx"});
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.command.mode, Command::Mode::kCheck);
+  EXPECT_EQ(p.command.file, "a.syx");
+  EXPECT_FALSE(p.command.logPath.has_value());
+
+  p = Parse({"--log", "out.txt", "--check", "a.syx"});
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.command.logPath, "out.txt");
+  EXPECT_EQ(Parse({"--list"}).command.mode, Command::Mode::kList);
+  EXPECT_EQ(Parse({"--help"}).command.mode, Command::Mode::kHelp);
+}
+
+TEST(CommandLine, BadCommandLinesSayWhy) {
+  EXPECT_EQ(Parse({}).error, "nothing to do");
+  EXPECT_EQ(Parse({"--check"}).error, "--check needs FILE");
+  EXPECT_EQ(Parse({"--check", "a", "--log"}).error, "--log needs PATH");
+  EXPECT_EQ(Parse({"--check", "a", "--list"}).error, "give only one of --check, --list and --help");
+  EXPECT_EQ(Parse({"--check", "a", "--check", "b"}).error,
+            "give only one of --check, --list and --help");
+  EXPECT_EQ(Parse({"--check", "a", "--log", "x", "--log", "y"}).error, "--log given twice");
+  EXPECT_EQ(Parse({"--list", "--log", "x"}).error, "--log goes with --check");
+  EXPECT_EQ(Parse({"a.syx"}).error, "unknown argument 'a.syx'");
+  EXPECT_EQ(Parse({"--check", ""}).error, "--check needs a file name");
+}
+
+TEST(CommandLine, UsageListsEveryOption) {
+  const std::string usage = UsageText();
+  for (const char* option : {"--check FILE", "--log PATH", "--list", "--help"}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(TerminalWindow, PrintsAppendsWithLineBreaksAndJoinsSplitCrLf) {
+  std::ostringstream out;
+  TerminalWindow window(out);
+  auto append = [&window](std::size_t at, std::string_view text) {
+    window.LogSetSelection(at, at);
+    window.LogReplaceSelection(text);
+  };
+  append(0, "A\r");
+  append(2, "\nB");
+  append(4, "\r\nC\rD");
+  window.FinishOutput();
+  EXPECT_EQ(out.str(), "A\nB\nC\rD\n");
+}
+
+TEST(TerminalWindow, RemovedTextIsNotPrintedAgain) {
+  std::ostringstream out;
+  TerminalWindow window(out);
+  window.LogSetSelection(0, 0);
+  window.LogReplaceSelection("A\r\nB");
+  window.LogSetSelection(1, 4);  // the log takes back its last line
+  window.LogReplaceSelection("");
+  window.LogSetSelection(1, 1);
+  window.LogReplaceSelection("\r\nC");
+  window.FinishOutput();
+  EXPECT_EQ(out.str(), "A\nB\nC\n");
+}
+
+TEST(StepLoop, HandlesStepsInOrderAndEndsWhenNoWorkerIsLeft) {
+  std::ostringstream out;
+  TerminalWindow window(out);
+  WorkerThreads workers;
+  std::vector<int> handled;
+  window.PostStep(1);
+  RunStepLoop(window, workers, [&](int step) {
+    handled.push_back(step);
+    if (step < 3)
+      workers.Start([&window, step] { window.PostStep(step + 1); });
+    return StepOutcome::kContinue;
+  });
+  EXPECT_EQ(handled, (std::vector<int>{1, 2, 3}));
+}
+
+struct CheckRun {
+  int status;
+  std::string out;
+  std::string err;
+  std::string log;
+};
+
+CheckRun Check(const std::string& file) {
+  const std::filesystem::path logPath =
+      std::filesystem::temp_directory_path() /
+      ("korvane-cli-check-" + std::to_string(::getpid()) + ".log");
+  std::ostringstream out, err;
+  CheckRun run{RunCheck(file, logPath.string(), out, err), out.str(), err.str(), {}};
+  std::ifstream in(logPath, std::ios::binary);
+  run.log.assign(std::istreambuf_iterator<char>(in), {});
+  std::filesystem::remove(logPath);
+  return run;
+}
+
+std::string Shown(std::string log) {
+  std::string shown;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    if (log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n')
+      continue;
+    shown += log[i];
+  }
+  return shown + "\n";
+}
+
+TEST(CheckCommand, SampleFilePassesWithTheWindowsLog) {
+  const std::string path = kData + "/trw1000-sample.syx";
+  const CheckRun run = Check(path);
+  EXPECT_EQ(run.status, kExitPassed);
+  EXPECT_EQ(run.log,
+            kGreeting + "\r\nChecking file: " + path + "\r\nTRW1000 update file selected.");
+  EXPECT_EQ(run.out, Shown(run.log));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(CheckCommand, EachDefectIsRefusedWithItsOwnLog) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"empty.syx", "\r\nERROR reading file"},
+      {"no-message-header.syx", "\r\nERROR incorrect file"},
+      {"truncated-header.syx", "\r\nERROR incorrect file"},
+      {"unknown-model.syx", "\r\nSorry, unknown Controller file selected.\r\nERROR incorrect file"},
+      {"wrong-command-byte.syx", "\r\nTRW1000 update file selected.\r\nERROR incorrect file"},
+      {"foreign-inner-header.syx", "\r\nTRW1000 update file selected.\r\nERROR incorrect file"},
+      {"missing.syx", "\r\nERROR: File not found."},
+  };
+  for (const auto& [name, tail] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = kData + "/bad/" + name;
+    const CheckRun run = Check(path);
+    EXPECT_EQ(run.status, kExitRefused);
+    EXPECT_EQ(run.log, kGreeting + "\r\nChecking file: " + path + tail);
+  }
+}
+
+TEST(CheckCommand, FolderIsNotFound) {
+  const CheckRun run = Check(kData + "/bad/");
+  EXPECT_EQ(run.status, kExitRefused);
+  EXPECT_EQ(run.log,
+            kGreeting + "\r\nChecking file: " + kData + "/bad/" + "\r\nERROR: File not found.");
+}
+
+TEST(CheckCommand, UnwritableLogIsAnError) {
+  std::ostringstream out, err;
+  const int status =
+      RunCheck(kData + "/trw1000-sample.syx", kData + "/no-such-dir/log.txt", out, err);
+  EXPECT_EQ(status, kExitLogWrite);
+  EXPECT_NE(err.str().find("cannot write the log"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvane
