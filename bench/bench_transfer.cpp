@@ -1,0 +1,111 @@
+// Measures the real transfer over the virtual MIDI system against the time the
+// pacing alone demands: 64 messages of 300 bytes, a controller that answers at
+// once, three runs. Prints each run and, last, the median ratio.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/update_state.h"
+#include "app/window.h"
+#include "sim/virtual_midi_services.h"
+#include "update/pacing.h"
+#include "update/transfer.h"
+
+namespace {
+
+using korvane::PortPair;
+
+constexpr std::size_t kMessages = 64;
+constexpr std::size_t kMessageLength = 300;  // 0xF0 and 0xF7 included
+constexpr int kRuns = 3;
+
+// A window with nothing to show: the transfer's window calls cost nothing.
+class NullWindow : public korvane::Window {
+ public:
+  void LogSetSelection(std::size_t, std::size_t) override {}
+  void LogReplaceSelection(std::string_view) override {}
+  void LogScrollCaret() override {}
+  void ProgressSetRange(int, int) override {}
+  void ProgressSetPosition(int) override {}
+  void ProgressStep() override {}
+  void ProgressEnable(bool) override {}
+  void SetButtonText(int, std::string_view) override {}
+  void ShowButton(int) override {}
+  void HideButton(int) override {}
+  void SetWaitCursor() override {}
+  void RestoreCursor() override {}
+  void PostStep(int) override {}
+  std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
+  korvane::DeviceChoice ChooseDevice(const std::string&, const std::string&) override { return {}; }
+  bool AskOkCancel(std::string_view, std::string_view) override { return false; }
+};
+
+std::vector<std::uint8_t> SyntheticImage() {
+  std::vector<std::uint8_t> image;
+  for (std::size_t i = 0; i < kMessages; ++i) {
+    image.insert(image.end(), {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x34});
+    for (std::size_t b = 7; b + 1 < kMessageLength; ++b) {
+      image.push_back(static_cast<std::uint8_t>((i + b) & 0x7F));
+    }
+    image.push_back(0xF7);
+  }
+  return image;
+}
+
+struct RunResult {
+  double wallMs = 0;
+  double cpuMs = 0;
+  bool succeeded = false;
+};
+
+RunResult RunOnce(const std::vector<std::uint8_t>& image) {
+  korvane::VirtualMidiServices midi;
+  midi.AddInput("Bench In");
+  midi.AddOutput("Bench Out");
+  midi.AttachController(0, {0});
+  NullWindow window;
+  korvane::UpdateState state(midi, window);
+  state.image = image;
+  state.inputBufferSize = kMessageLength;
+  state.ports.OpenAllMidiIn(state.PortBufferSize());
+  state.ports.OpenAllMidiOut(state.PortBufferSize());
+  state.portPairList = std::vector<PortPair>{{0, 0}, korvane::kPairListEnd};
+
+  const std::clock_t cpuStart = std::clock();
+  const auto start = std::chrono::steady_clock::now();
+  korvane::TransferWorker(state);
+  const auto end = std::chrono::steady_clock::now();
+  const std::clock_t cpuEnd = std::clock();
+
+  RunResult result;
+  result.wallMs = std::chrono::duration<double, std::milli>(end - start).count();
+  result.cpuMs = 1000.0 * static_cast<double>(cpuEnd - cpuStart) / CLOCKS_PER_SEC;
+  result.succeeded = state.log.Text().ends_with("\r\nUpdate successfully completed.");
+  return result;
+}
+
+}  // namespace
+
+int main() {
+  const std::vector<std::uint8_t> image = SyntheticImage();
+  const double minimumMs = static_cast<double>(kMessages * korvane::PacingMs(kMessageLength));
+  std::vector<double> ratios;
+  for (int run = 1; run <= kRuns; ++run) {
+    const RunResult result = RunOnce(image);
+    if (!result.succeeded) {
+      std::printf("run %d: the transfer did not succeed\n", run);
+      return 1;
+    }
+    const double ratio = result.wallMs / minimumMs;
+    ratios.push_back(ratio);
+    std::printf("run %d: transfer %.1f ms, protocol minimum %.0f ms, cpu %.1f ms, ratio %.3f\n",
+                run, result.wallMs, minimumMs, result.cpuMs, ratio);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  std::printf("transfer time / protocol minimum: %.2f\n", ratios[ratios.size() / 2]);
+  return 0;
+}
