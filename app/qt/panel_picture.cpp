@@ -113,7 +113,7 @@ void PanelPicture::paintEvent(QPaintEvent*) {
   font.setPixelSize(5);
   p.setFont(font);
   p.setPen(QColor(30, 52, 28));
-  p.drawText(QRectF(198.5, 19.5, 38, 15), Qt::AlignCenter, "OS UPDATE");
+  p.drawText(QRectF(198.5, 19.5, 38, 15), Qt::AlignCenter, "UPDATE");
   for (int i = 0; i < 3; ++i)
     DrawPadButton(p, QRectF(198 + i * 14, 48, 10, 7), i == 0);
   for (int i = 0; i < 3; ++i)
