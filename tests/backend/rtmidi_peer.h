@@ -58,11 +58,12 @@ class Peer {
     peer->arrived_.notify_all();
   }
 
-  RtMidiOut out_;
-  RtMidiIn in_;
+  // Before the RtMidi objects: JACK's thread may use them as soon as those exist.
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<std::vector<unsigned char>> received_;
+  RtMidiOut out_;
+  RtMidiIn in_;
 };
 
 struct Call {
