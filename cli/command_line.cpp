@@ -7,7 +7,7 @@ namespace korvane {
 
 namespace {
 
-struct OptionSpec {
+struct OptionRow {
   std::string_view name;
   std::string_view argument;  // empty for a flag
   std::string_view help;
@@ -20,23 +20,22 @@ void SetMode(Command& command, Command::Mode mode) {
 }
 
 constexpr std::array kOptions{
-    OptionSpec{"--check", "FILE",
-               "load and check the update FILE as the window does, then stop before the ports",
-               true,
-               [](Command& c, std::string_view v) {
-                 SetMode(c, Command::Mode::kCheck);
-                 c.file = std::string(v);
-               }},
-    OptionSpec{"--log", "PATH", "with --check: write the final log text to PATH, CR LF included",
-               false, [](Command& c, std::string_view v) { c.logPath = std::string(v); }},
-    OptionSpec{"--list", "", "list the MIDI input and output ports", true,
-               [](Command& c, std::string_view) { SetMode(c, Command::Mode::kList); }},
-    OptionSpec{"--help", "", "print this text", true,
-               [](Command& c, std::string_view) { SetMode(c, Command::Mode::kHelp); }},
+    OptionRow{"--check", "FILE",
+              "load and check the update FILE as the window does, then stop before the ports", true,
+              [](Command& c, std::string_view v) {
+                SetMode(c, Command::Mode::kCheck);
+                c.file = std::string(v);
+              }},
+    OptionRow{"--log", "PATH", "with --check: write the final log text to PATH, CR LF included",
+              false, [](Command& c, std::string_view v) { c.logPath = std::string(v); }},
+    OptionRow{"--list", "", "list the MIDI input and output ports", true,
+              [](Command& c, std::string_view) { SetMode(c, Command::Mode::kList); }},
+    OptionRow{"--help", "", "print this text", true,
+              [](Command& c, std::string_view) { SetMode(c, Command::Mode::kHelp); }},
 };
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& option : kOptions) {
+const OptionRow* FindOption(std::string_view name) {
+  for (const OptionRow& option : kOptions) {
     if (option.name == name)
       return &option;
   }
@@ -51,7 +50,7 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
   bool modeSeen = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    const OptionSpec* option = FindOption(arg);
+    const OptionRow* option = FindOption(arg);
     if (option == nullptr) {
       parsed.error = "unknown argument '" + std::string(arg) + "'";
       return parsed;
@@ -92,7 +91,7 @@ std::string UsageText() {
       "       korvane-flash --help\n"
       "\n"
       "Options:\n";
-  for (const OptionSpec& option : kOptions) {
+  for (const OptionRow& option : kOptions) {
     std::string left = "  " + std::string(option.name);
     if (!option.argument.empty())
       left += " " + std::string(option.argument);
