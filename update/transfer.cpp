@@ -213,7 +213,11 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
     state_.log.AppendLog(kWaitFailedText);
   } else {
     BlockFailed(kTimeoutText);
-    input_.event->Reset();
+    // A reply that came after the time-out is not the probe's answer. An
+    // event that is not set needs no reset, and leaving it alone cannot lose
+    // a buffer handed back just now.
+    if (input_.event->IsSet())
+      Rearm();
     const std::size_t modelAt = blockStart_ + kModelIndex;
     const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
     connected_ = ProbeConnection(state_, input_, output_, model);
@@ -282,6 +286,9 @@ void TransferWorker(UpdateState& state) {
   TransferRun(state, *input, *output).Run();
 }
 
+// The input header's flags belong to the driver while the buffer is queued,
+// so they are read only once the event shows that the callback has handed the
+// buffer back; while the event is clear the buffer is taken as queued.
 bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
                      std::uint8_t modelByte) {
   MidiServices& midi = state.midi;
@@ -301,32 +308,41 @@ bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
                                         kIdentityRequestLength);
   BuildIdentityRequest(modelByte, request);
   out.dwBufferLength = kIdentityRequestLength;
+  const std::uint8_t sentCommand = request[kCommandIndex];
 
-  bool answered = false;
   auto ok = [&log](MMRESULT result, unsigned operation) {
     return ReportMidiResult(log, result, operation) == MMSYSERR_NOERROR;
   };
-  // The request goes out twice: the first may be lost while the input
-  // buffer is being handed back to the driver.
-  if (ok(midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
-         kMidiOutPrepareHeader) &&
-      ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg) &&
-      ((in.dwFlags & MHDR_PREPARED) ||
-       ok(midi.midiInPrepareHeader(input.inHandle, &in, sizeof(MIDIHDR)), kMidiInPrepareHeader)) &&
-      ((in.dwFlags & MHDR_INQUEUE) ||
-       ok(midi.midiInAddBuffer(input.inHandle, &in, sizeof(MIDIHDR)), kMidiInAddBuffer)) &&
-      ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg) &&
-      WaitForEvent(*input.event, kReplyWaitMs) == WAIT_OBJECT_0) {
-    answered = IsReplyTo(HeaderBytes(input), request[kCommandIndex]);
-  }
-
-  if (!(in.dwFlags & MHDR_INQUEUE)) {
+  // Hands the input buffer back to the driver; only for a buffer it returned.
+  auto requeue = [&] {
     input.event->Reset();
     in.dwBytesRecorded = 0;
     in.dwFlags &= ~MHDR_DONE;
-    ReportMidiResult(log, midi.midiInAddBuffer(input.inHandle, &in, sizeof(MIDIHDR)),
-                     kMidiInAddBuffer);
+    return ok(midi.midiInAddBuffer(input.inHandle, &in, sizeof(MIDIHDR)), kMidiInAddBuffer);
+  };
+  // The request goes out twice: the answer to the first is lost when the
+  // input buffer was not queued at the time.
+  bool answered = false;
+  if (ok(midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
+         kMidiOutPrepareHeader) &&
+      ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg)) {
+    bool armed = true;
+    // A returned buffer that does not already hold the answer is queued again.
+    if (input.event->IsSet() && !IsReplyTo(HeaderBytes(input), sentCommand)) {
+      armed = ((in.dwFlags & MHDR_PREPARED) ||
+               ok(midi.midiInPrepareHeader(input.inHandle, &in, sizeof(MIDIHDR)),
+                  kMidiInPrepareHeader)) &&
+              requeue();
+    }
+    if (armed &&
+        ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg) &&
+        WaitForEvent(*input.event, kReplyWaitMs) == WAIT_OBJECT_0) {
+      answered = IsReplyTo(HeaderBytes(input), sentCommand);
+    }
   }
+
+  if (input.event->IsSet())
+    requeue();
   if (out.dwBufferLength != keptLength)
     out.dwBufferLength = keptLength;
   return answered;
