@@ -153,6 +153,10 @@ std::vector<DeviceReply> DeviceModel::CompleteBlock() {
                                    : static_cast<std::uint8_t>(last[kCommandIndex] + 1);
   ++blockReplies_;
   AddReply(replies, Frame(last[kModelIndex], command, {0x00, 0x00, status}));
+  if (fault) {
+    for (DeviceReply& reply : replies)
+      reply.delayMs += fault->extraDelayMs;
+  }
   return replies;
 }
 

@@ -27,6 +27,8 @@ struct BlockFault {
   // The reply carries this command byte instead of 0x35; the block is still
   // taken as status says.
   std::optional<std::uint8_t> replyCommand = std::nullopt;
+  // The reply comes this much later than the controller's other replies.
+  std::uint32_t extraDelayMs = 0;
 };
 
 struct DeviceModelOptions {
