@@ -1,0 +1,45 @@
+// `korvane-flash [--device N] [--log PATH] FILE`: the window's whole chain on
+// the real MIDI system, from the greeting through the verdict and the closing
+// of the ports, with the log printed as it grows.
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace korvane {
+
+class MidiServices;
+class TerminalWindow;
+
+// Exit statuses of the full update, besides kExitPassed and kExitRefused.
+constexpr int kExitDanger = 1;    // errors while flashing, or the connection lost
+constexpr int kExitNoDevice = 3;  // no MIDI port, no device answered, or stopped while scanning
+constexpr int kExitNotChosen = 4;
+
+struct FlashSettings {
+  std::string file;
+  std::optional<std::string> logPath;
+  std::optional<int> device;  // --device N
+};
+
+// Whatever asks for a stop from outside (Ctrl-C on a terminal): the run
+// points it at the state's stop request while the state exists.
+class StopSource {
+ public:
+  virtual ~StopSource() = default;
+  // A request that came before is passed on; nullptr detaches.
+  virtual void Attach(std::atomic<bool>* stopRequested) = 0;
+};
+
+// Runs the update on midi through window (which carries the device choice
+// rules). Every port opened is closed before it returns.
+int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& window,
+             StopSource& stop, std::ostream& err);
+
+// The whole command on the platform's MIDI system, printing to the standard
+// streams: the signal watch first, then the MIDI services, then the run.
+int RunFlashCommand(const FlashSettings& settings);
+
+}  // namespace korvane
