@@ -363,8 +363,8 @@ MMRESULT VirtualMidiServices::Open(bool input, std::uintptr_t* handle, UINT devi
   port.started = false;
   *handle = port.handle;
   if (callback != 0) {
-    RunCallback(lock, Callback{callback, input, port.handle, input ? MIM_OPEN : MOM_OPEN, instance,
-                               0, &port});
+    RunCallback(lock, Callback{callback, input, port.handle,
+                               static_cast<UINT>(input ? MIM_OPEN : MOM_OPEN), instance, 0, &port});
   }
   return MMSYSERR_NOERROR;
 }
@@ -404,8 +404,9 @@ MMRESULT VirtualMidiServices::Close(bool input, std::uintptr_t handle) {
     return MMSYSERR_INVALHANDLE;
   if (!port->queued.empty())
     return MIDIERR_STILLPLAYING;
-  const Callback closed{port->callback, input, handle, input ? MIM_CLOSE : MOM_CLOSE,
-                        port->instance, 0,     port};
+  const Callback closed{
+      port->callback, input, handle, static_cast<UINT>(input ? MIM_CLOSE : MOM_CLOSE),
+      port->instance, 0,     port};
   port->handle = 0;
   port->started = false;
   port->callback = 0;
