@@ -73,6 +73,11 @@ class TransferRun {
   // A message the port refused is missing from the device's firmware: the
   // run may not end in success.
   bool dropped_ = false;
+  // A block was passed over (its reply unreadable, or the wait failed) and no
+  // acknowledged block has followed it. The controller refuses a block that
+  // does not continue its firmware, so only a later OK shows it took the
+  // passed-over one; without that the run may not end in success.
+  bool unconfirmed_ = false;
 };
 
 void TransferRun::Run() {
@@ -204,13 +209,17 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
       if (status == 0) {
         state_.log.AppendLog(retryCounter_ == 0 ? "OK" : "OK\r\n");
         retryCounter_ = 0;
+        unconfirmed_ = false;
       } else {
         BlockFailed(BlockStatusText(status));
       }
+    } else {
+      unconfirmed_ = true;
     }
     Rearm();
   } else if (waited == WAIT_FAILED) {
     state_.log.AppendLog(kWaitFailedText);
+    unconfirmed_ = true;
   } else {
     BlockFailed(kTimeoutText);
     // A reply that came after the time-out is not the probe's answer. An
@@ -254,7 +263,7 @@ void TransferRun::Finish() {
   if (!connected_) {
     state_.log.AppendLog(kLostConnectionText);
     state_.log.AppendLog(kDangerText);
-  } else if (retryCounter_ != 0 || stopped_ || broken_ || dropped_) {
+  } else if (retryCounter_ != 0 || stopped_ || broken_ || dropped_ || unconfirmed_) {
     state_.log.AppendLog(kDangerText);
   } else {
     state_.window.ProgressSetPosition(0);
