@@ -1,13 +1,14 @@
 #include "cli/command_line.h"
 
 #include <array>
+#include <charconv>
 #include <string_view>
 
 namespace korvane {
 
 namespace {
 
-struct OptionRow {
+struct OptionSpec {
   std::string_view name;
   std::string_view argument;  // empty for a flag
   std::string_view help;
@@ -20,22 +21,34 @@ void SetMode(Command& command, Command::Mode mode) {
 }
 
 constexpr std::array kOptions{
-    OptionRow{"--check", "FILE",
-              "load and check the update FILE as the window does, then stop before the ports", true,
-              [](Command& c, std::string_view v) {
-                SetMode(c, Command::Mode::kCheck);
-                c.file = std::string(v);
-              }},
-    OptionRow{"--log", "PATH", "with --check: write the final log text to PATH, CR LF included",
-              false, [](Command& c, std::string_view v) { c.logPath = std::string(v); }},
-    OptionRow{"--list", "", "list the MIDI input and output ports", true,
-              [](Command& c, std::string_view) { SetMode(c, Command::Mode::kList); }},
-    OptionRow{"--help", "", "print this text", true,
-              [](Command& c, std::string_view) { SetMode(c, Command::Mode::kHelp); }},
+    OptionSpec{"--check", "FILE",
+               "load and check the update FILE as the window does, then stop "
+               "before the ports",
+               true,
+               [](Command& c, std::string_view v) {
+                 SetMode(c, Command::Mode::kCheck);
+                 c.file = std::string(v);
+               }},
+    OptionSpec{"--log", "PATH", "write the final log text to PATH, CR LF included", false,
+               [](Command& c, std::string_view v) { c.logPath = std::string(v); }},
+    OptionSpec{"--device", "N",
+               "update entry N (from 0) of the device list; needed when "
+               "several answer",
+               false,
+               [](Command& c, std::string_view v) {
+                 int n = -1;
+                 auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+                 // -1 marks a value that is not an entry number; refused below.
+                 c.device = ec == std::errc() && end == v.data() + v.size() && n >= 0 ? n : -1;
+               }},
+    OptionSpec{"--list", "", "list the MIDI input and output ports", true,
+               [](Command& c, std::string_view) { SetMode(c, Command::Mode::kList); }},
+    OptionSpec{"--help", "", "print this text", true,
+               [](Command& c, std::string_view) { SetMode(c, Command::Mode::kHelp); }},
 };
 
-const OptionRow* FindOption(std::string_view name) {
-  for (const OptionRow& option : kOptions) {
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& option : kOptions) {
     if (option.name == name)
       return &option;
   }
@@ -50,7 +63,17 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
   bool modeSeen = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    const OptionRow* option = FindOption(arg);
+    const OptionSpec* option = FindOption(arg);
+    if (option == nullptr && !arg.empty() && !arg.starts_with("-")) {
+      // The file of the full update.
+      if (modeSeen || !command.file.empty()) {
+        parsed.error = "unexpected argument '" + std::string(arg) + "'";
+        return parsed;
+      }
+      command.mode = Command::Mode::kFlash;
+      command.file = std::string(arg);
+      continue;
+    }
     if (option == nullptr) {
       parsed.error = "unknown argument '" + std::string(arg) + "'";
       return parsed;
@@ -63,7 +86,7 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
       }
       value = args[++i];
     }
-    if (option->selectsMode && modeSeen) {
+    if (option->selectsMode && (modeSeen || command.mode == Command::Mode::kFlash)) {
       parsed.error = "give only one of --check, --list and --help";
       return parsed;
     }
@@ -76,8 +99,13 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
   }
   if (command.mode == Command::Mode::kNone) {
     parsed.error = "nothing to do";
-  } else if (command.logPath && command.mode != Command::Mode::kCheck) {
-    parsed.error = "--log goes with --check";
+  } else if (command.logPath && command.mode != Command::Mode::kCheck &&
+             command.mode != Command::Mode::kFlash) {
+    parsed.error = "--log goes with --check or FILE";
+  } else if (command.device && command.mode != Command::Mode::kFlash) {
+    parsed.error = "--device goes with FILE";
+  } else if (command.device && *command.device < 0) {
+    parsed.error = "--device takes an entry number from 0";
   } else if (command.mode == Command::Mode::kCheck && command.file.empty()) {
     parsed.error = "--check needs a file name";
   }
@@ -86,12 +114,13 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
 
 std::string UsageText() {
   std::string text =
-      "Usage: korvane-flash --check FILE [--log PATH]\n"
+      "Usage: korvane-flash [--device N] [--log PATH] FILE\n"
+      "       korvane-flash --check FILE [--log PATH]\n"
       "       korvane-flash --list\n"
       "       korvane-flash --help\n"
       "\n"
       "Options:\n";
-  for (const OptionRow& option : kOptions) {
+  for (const OptionSpec& option : kOptions) {
     std::string left = "  " + std::string(option.name);
     if (!option.argument.empty())
       left += " " + std::string(option.argument);
@@ -100,8 +129,18 @@ std::string UsageText() {
   }
   text +=
       "\n"
-      "Exit status: 0 when the file passed the check, 2 when it was refused,\n"
-      "64 for a bad command line, 74 when the log file could not be written.\n";
+      "FILE: load, check, find the controllers on every MIDI port pair and "
+      "send\n"
+      "the firmware to the chosen one. Ctrl-C stops it between two messages.\n"
+      "\n"
+      "Exit status: 0 when the update completed (with --check: the file "
+      "passed),\n"
+      "1 for the danger verdict (errors while flashing, or the connection "
+      "lost),\n"
+      "2 when the file was refused, 3 when there was no MIDI port or no "
+      "device\n"
+      "answered, 4 when no device was chosen, 64 for a bad command line,\n"
+      "74 when the log file could not be written.\n";
   return text;
 }
 

@@ -8,16 +8,18 @@
 
 namespace korvane {
 
-// Exit statuses of korvane-flash.
+// Exit statuses of korvane-flash (the full update adds its own in
+// flash_command.h).
 constexpr int kExitPassed = 0;
 constexpr int kExitRefused = 2;
 constexpr int kExitUsage = 64;     // a bad command line
 constexpr int kExitLogWrite = 74;  // the log file could not be written
 
 struct Command {
-  enum class Mode { kNone, kHelp, kCheck, kList };
+  enum class Mode { kNone, kHelp, kCheck, kList, kFlash };
   Mode mode = Mode::kNone;
-  std::string file;                    // --check FILE
+  std::string file;                    // --check FILE, or the FILE to update
+  std::optional<int> device;           // --device N (the full update)
   std::optional<std::string> logPath;  // --log PATH
 };
 

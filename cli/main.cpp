@@ -4,6 +4,7 @@
 
 #include "cli/check_command.h"
 #include "cli/command_line.h"
+#include "cli/flash_command.h"
 #include "cli/list_command.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
       return RunCheck(parsed.command.file, parsed.command.logPath, std::cout, std::cerr);
     case Command::Mode::kList:
       return RunList(std::cout);
+    case Command::Mode::kFlash:
+      return RunFlashCommand({parsed.command.file, parsed.command.logPath, parsed.command.device});
     default:
       std::cout << UsageText();
       return kExitPassed;

@@ -1,9 +1,14 @@
 #include "cli/terminal_window.h"
 
-#include <algorithm>
 #include <chrono>
 
 namespace korvane {
+
+TerminalWindow::TerminalWindow(std::ostream& out, TerminalSetup setup)
+    : out_(out),
+      setup_(setup),
+      echo_(out, setup.outIsTerminal),
+      meter_(setup.progress ? *setup.progress : out, setup.progress != nullptr) {}
 
 void TerminalWindow::SetUpdateFile(std::optional<std::string> path) {
   std::lock_guard lock(mutex_);
@@ -22,47 +27,41 @@ std::optional<int> TerminalWindow::WaitForStep(int timeoutMs) {
 
 void TerminalWindow::FinishOutput() {
   std::lock_guard lock(mutex_);
-  if (pendingCr_ || lineOpen_)
-    out_ << '\n';
-  pendingCr_ = lineOpen_ = false;
-  out_.flush();
+  meter_.Hide();
+  echo_.Finish();
 }
 
 void TerminalWindow::LogSetSelection(std::size_t from, std::size_t to) {
   std::lock_guard lock(mutex_);
-  selFrom_ = std::min(from, shownLength_);
-  selTo_ = std::min(std::max(to, selFrom_), shownLength_);
+  echo_.SetSelection(from, to);
 }
 
 void TerminalWindow::LogReplaceSelection(std::string_view text) {
   std::lock_guard lock(mutex_);
-  // Printed text cannot be taken back: a removal only shortens what the
-  // control holds, and text lands on screen when it is appended at the end.
-  if (selTo_ == shownLength_ && selFrom_ == selTo_)
-    Print(text);
-  shownLength_ = shownLength_ - (selTo_ - selFrom_) + text.size();
-  selFrom_ = selTo_ = selFrom_ + text.size();
+  // The bar sits after the log's last character; it makes room for new text.
+  meter_.Hide();
+  echo_.ReplaceSelection(text);
+  meter_.Draw();
 }
 
-void TerminalWindow::Print(std::string_view text) {
-  for (char c : text) {
-    if (pendingCr_) {
-      pendingCr_ = false;
-      if (c == '\n') {
-        out_ << '\n';
-        lineOpen_ = false;
-        continue;
-      }
-      out_ << '\r';
-    }
-    if (c == '\r') {
-      pendingCr_ = true;
-      continue;
-    }
-    out_ << c;
-    lineOpen_ = c != '\n';
-  }
-  out_.flush();
+void TerminalWindow::ProgressSetRange(int low, int high) {
+  std::lock_guard lock(mutex_);
+  meter_.SetRange(low, high);
+}
+
+void TerminalWindow::ProgressSetPosition(int position) {
+  std::lock_guard lock(mutex_);
+  meter_.SetPosition(position);
+}
+
+void TerminalWindow::ProgressStep() {
+  std::lock_guard lock(mutex_);
+  meter_.Step();
+}
+
+void TerminalWindow::ProgressEnable(bool enabled) {
+  std::lock_guard lock(mutex_);
+  meter_.Enable(enabled);
 }
 
 void TerminalWindow::PostStep(int step) {
@@ -78,8 +77,12 @@ std::optional<std::string> TerminalWindow::ChooseUpdateFile() {
   return updateFile_;
 }
 
-DeviceChoice TerminalWindow::ChooseDevice(const std::string&, const std::string&) {
-  return DeviceChoice{IDCANCEL, -1};
+DeviceChoice TerminalWindow::ChooseDevice(const std::string& deviceList, const std::string&) {
+  std::lock_guard lock(mutex_);
+  // The list and a question need lines of their own.
+  meter_.Hide();
+  echo_.BreakLine();
+  return PromptForDevice(SplitDeviceList(deviceList), setup_.device, *setup_.in, out_, *setup_.err);
 }
 
 bool TerminalWindow::AskOkCancel(std::string_view, std::string_view) {

@@ -1,37 +1,52 @@
-// The window seam for a terminal: the log is printed as it grows, the file
-// dialog answers with a path given beforehand, and posted steps are queued for
-// the main thread, which plays the window thread.
+// The window seam for a terminal: the log is printed as it grows, the progress
+// bar drawn on a terminal, the file dialog answers with a path given
+// beforehand, the device dialog follows the terminal's rules, and posted steps
+// are queued for the main thread, which plays the window thread.
 #pragma once
 
 #include <condition_variable>
 #include <deque>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
 
 #include "app/window.h"
+#include "cli/device_prompt.h"
+#include "cli/log_echo.h"
+#include "cli/progress_meter.h"
 
 namespace korvane {
 
+struct TerminalSetup {
+  // The log's stream is a terminal: a line the log takes back is rewritten.
+  bool outIsTerminal = false;
+  // Where the progress bar is drawn; none draws no bar.
+  std::ostream* progress = nullptr;
+  DevicePromptSettings device;
+  std::istream* in = &std::cin;
+  std::ostream* err = &std::cerr;
+};
+
 class TerminalWindow final : public Window {
  public:
-  explicit TerminalWindow(std::ostream& out) : out_(out) {}
+  explicit TerminalWindow(std::ostream& out, TerminalSetup setup = {});
 
   // The answer of the next file dialogs; none answers as a cancel.
   void SetUpdateFile(std::optional<std::string> path);
   // The oldest posted step, waiting up to timeoutMs for one.
   std::optional<int> WaitForStep(int timeoutMs);
-  // Ends the last printed line, if the log left one open.
+  // Prints what the log still holds back and ends the last line.
   void FinishOutput();
 
   void LogSetSelection(std::size_t from, std::size_t to) override;
   void LogReplaceSelection(std::string_view text) override;
   void LogScrollCaret() override {}
-  void ProgressSetRange(int, int) override {}
-  void ProgressSetPosition(int) override {}
-  void ProgressStep() override {}
-  void ProgressEnable(bool) override {}
+  void ProgressSetRange(int low, int high) override;
+  void ProgressSetPosition(int position) override;
+  void ProgressStep() override;
+  void ProgressEnable(bool enabled) override;
   void SetButtonText(int, std::string_view) override {}
   void ShowButton(int) override {}
   void HideButton(int) override {}
@@ -43,18 +58,16 @@ class TerminalWindow final : public Window {
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
 
  private:
-  void Print(std::string_view text);
-
-  // Log calls come from workers, steps are taken on the main thread.
+  // Log and progress calls come from workers, steps are taken on the main
+  // thread.
   std::mutex mutex_;
   std::condition_variable posted_;
   std::deque<int> steps_;
   std::ostream& out_;
+  TerminalSetup setup_;
+  LogEcho echo_;
+  ProgressMeter meter_;
   std::optional<std::string> updateFile_;
-  std::size_t shownLength_ = 0;  // characters of the log control so far
-  std::size_t selFrom_ = 0, selTo_ = 0;
-  bool pendingCr_ = false;  // a CR printed text ended with; an LF may follow
-  bool lineOpen_ = false;   // something printed since the last line break
 };
 
 }  // namespace korvane

@@ -79,8 +79,7 @@ TEST_F(KorvaneFlash, BadFileIsRefusedWithStatusTwo) {
 TEST_F(KorvaneFlash, BadCommandLineGivesUsageOnStderr) {
   EXPECT_EQ(Run("--check"), 64);
   EXPECT_EQ(Read("stdout"), "");
-  EXPECT_NE(Read("stderr").find("Usage: korvane-flash --check FILE [--log PATH]"),
-            std::string::npos);
+  EXPECT_NE(Read("stderr").find("korvane-flash --check FILE [--log PATH]"), std::string::npos);
   EXPECT_EQ(Run("--frobnicate"), 64);
   EXPECT_EQ(Run(""), 64);
 }
