@@ -112,6 +112,14 @@ std::string JackServer::Start() {
   return "jackd did not accept clients in time";
 }
 
+void JackServer::Kill() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    WaitExit(pid_);
+    pid_ = -1;
+  }
+}
+
 void JackServer::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);

@@ -24,6 +24,9 @@ class JackServer {
   // Empty on success, otherwise why the server did not come up.
   std::string Start();
   void Stop();
+  // Kills the server with SIGKILL, as a crash would, and reaps it; Stop()
+  // then only restores the environment.
+  void Kill();
 
   const std::string& Name() const { return name_; }
 
