@@ -30,8 +30,8 @@ int MakeImage(const std::vector<std::string>& args) {
     std::cout << SimUsage();
     return kSimExitOk;
   }
-  const Bytes image =
-      MakeSyntheticImage(options.model, options.messages, options.length, options.seed);
+  const Bytes image = MakeSyntheticImage(options.model, options.messages, options.length,
+                                         options.seed, options.addressed);
   if (std::string error = WriteBytesToFile(options.outPath, image); !error.empty()) {
     std::cerr << "korvane-sim: " << error << '\n';
     return kSimExitFailure;

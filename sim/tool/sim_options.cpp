@@ -16,6 +16,9 @@ constexpr const char* kDefaultIdentityName = "KORVANE-SIM";
 constexpr std::uint64_t kMaxReplyDelayMs = 60000;
 // A firmware block message is at least 8 bytes: header, index 4, model, command, F7.
 constexpr std::uint64_t kMinMessageLength = 8;
+// An index takes data bytes 7 and 8: a message of at least 10 bytes, 14 bits of index.
+constexpr std::size_t kMinAddressedLength = 10;
+constexpr std::size_t kMaxAddressedMessages = std::size_t{1} << 14;
 // Keeps a made image far below what a 32-bit image length can carry.
 constexpr std::uint64_t kMaxImageBytes = 256ull * 1024 * 1024;
 
@@ -154,6 +157,13 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
          o.model.noise = true;
          return {};
        }},
+      {"--addressed", "",
+       "place firmware messages by the index in their data bytes 7 and 8; a block that leaves "
+       "a gap gets status 1",
+       [](SimOptions& o, const std::string&) -> std::string {
+         o.model.addressed = true;
+         return {};
+       }},
       {"--save", "PATH", "on SIGINT or SIGTERM, write the accepted firmware there as .syx",
        [](SimOptions& o, const std::string& v) -> std::string {
          if (v.empty())
@@ -202,6 +212,11 @@ const std::vector<OptionRow<MakeImageOptions>>& MakeImageTable() {
          if (!n)
            return "--seed takes a number";
          o.seed = static_cast<std::uint32_t>(*n);
+         return {};
+       }},
+      {"--addressed", "", "write each message's index in its data bytes 7 and 8 (low 7 bits first)",
+       [](MakeImageOptions& o, const std::string&) -> std::string {
+         o.addressed = true;
          return {};
        }},
       {"--help", "", "show this text",
@@ -312,6 +327,10 @@ std::variant<MakeImageOptions, UsageError> ParseMakeImageOptions(
     return UsageError{"make-image needs --messages"};
   if (options.outPath.empty())
     return UsageError{"make-image needs the path of the file to write"};
+  if (options.addressed && options.length < kMinAddressedLength)
+    return UsageError{"make-image --addressed needs --length of at least 10"};
+  if (options.addressed && options.messages > kMaxAddressedMessages)
+    return UsageError{"make-image --addressed writes at most 16384 messages"};
   if (static_cast<std::uint64_t>(options.messages) * options.length > kMaxImageBytes)
     return UsageError{"make-image: the image would exceed 256 MiB"};
   return options;

@@ -29,6 +29,8 @@ struct MakeImageOptions {
   std::size_t messages = 0;
   std::size_t length = 256;
   std::uint32_t seed = 1;
+  // Each message carries its index in data bytes 7 and 8, for an addressed controller.
+  bool addressed = false;
   std::string outPath;
   bool help = false;
 };

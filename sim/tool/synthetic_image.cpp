@@ -10,7 +10,7 @@
 namespace korvane {
 
 Bytes MakeSyntheticImage(std::uint8_t model, std::size_t messages, std::size_t length,
-                         std::uint32_t seed) {
+                         std::uint32_t seed, bool addressed) {
   Bytes image;
   if (length < 8)
     return image;
@@ -19,7 +19,13 @@ Bytes MakeSyntheticImage(std::uint8_t model, std::size_t messages, std::size_t l
   std::mt19937 generator(seed);
   for (std::size_t m = 0; m < messages; ++m) {
     image.insert(image.end(), {kSysExStart, 0x00, 0x20, 0x32, 0x7F, model, kCmdFirmwareBlock});
-    for (std::size_t i = 7; i + 1 < length; ++i)
+    std::size_t i = 7;
+    if (addressed && length >= 10) {
+      image.push_back(static_cast<std::uint8_t>(m & 0x7F));
+      image.push_back(static_cast<std::uint8_t>((m >> 7) & 0x7F));
+      i = 9;
+    }
+    for (; i + 1 < length; ++i)
       image.push_back(static_cast<std::uint8_t>(generator() & 0x7F));
     image.push_back(kSysExEnd);
   }

@@ -224,5 +224,39 @@ TEST(ControllerSession, AStopDropsRepliesNotYetDue) {
   EXPECT_EQ(events.str(), "identity request for TRW1000: answered as KORVANE-SIM\n");
 }
 
+TEST(SimOptions, AddressedIsOffUnlessAsked) {
+  EXPECT_FALSE(ParseOk({}).model.addressed);
+  EXPECT_TRUE(ParseOk({"--addressed"}).model.addressed);
+  EXPECT_TRUE(Refused({"--addressed=1"}));
+}
+
+TEST(SyntheticImage, AddressedMessagesCarryTheirIndexAndAnAddressedModelPlacesThem) {
+  const Bytes image = MakeSyntheticImage(kModelTrw1000, 200, 12, 5, true);
+  ASSERT_EQ(image.size(), 200u * 12);
+  for (std::size_t m = 0; m < 200; ++m) {
+    const std::span<const std::uint8_t> message(image.data() + m * 12, 12);
+    EXPECT_EQ(AddressedIndex(message), std::optional<std::size_t>(m)) << m;
+  }
+  // The index takes bytes 7 and 8; the rest is the seed's data, as without it.
+  const Bytes plain = MakeSyntheticImage(kModelTrw1000, 200, 12, 5);
+  EXPECT_NE(image, plain);
+
+  DeviceModel model({.addressed = true});
+  for (std::size_t m = 0; m < 200; ++m)
+    model.Receive(std::span<const std::uint8_t>(image.data() + m * 12, 12));
+  EXPECT_EQ(model.AcceptedFirmwareWithPartial(), image);
+}
+
+TEST(MakeImageOptions, AddressedNeedsRoomForTheIndex) {
+  auto ok = ParseMakeImageOptions(
+      {"--model", "TRW1000", "--messages", "16384", "--length", "10", "--addressed", "o.syx"});
+  ASSERT_TRUE(std::holds_alternative<MakeImageOptions>(ok));
+  EXPECT_TRUE(std::get<MakeImageOptions>(ok).addressed);
+  EXPECT_TRUE(std::holds_alternative<UsageError>(ParseMakeImageOptions(
+      {"--model", "TRW1000", "--messages", "3", "--length", "9", "--addressed", "o.syx"})));
+  EXPECT_TRUE(std::holds_alternative<UsageError>(ParseMakeImageOptions(
+      {"--model", "TRW1000", "--messages", "16385", "--length", "10", "--addressed", "o.syx"})));
+}
+
 }  // namespace
 }  // namespace korvane
