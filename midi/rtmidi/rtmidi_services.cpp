@@ -1,6 +1,7 @@
 #include "midi/rtmidi/rtmidi_services.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/input_port.h"
+#include "midi/rtmidi/jack_graph.h"
 #include "midi/rtmidi/output_port.h"
 #include "midi/rtmidi/port_names.h"
 
@@ -17,11 +19,20 @@ namespace korvane {
 using rtmidi_backend::DeviceEntry;
 using rtmidi_backend::DeviceList;
 using rtmidi_backend::InputPort;
+using rtmidi_backend::JackGraph;
 using rtmidi_backend::OutputPort;
 
 // Lock order: mutex before any port's own lock; mutex is never held while a
 // user callback runs or while RtMidi is stopped, because a callback on
 // RtMidi's thread may itself call in (midiInAddBuffer) and need it.
+namespace {
+
+// Generous for a loaded machine; a connection normally shows at once and two
+// periods of the server take a few tens of milliseconds.
+constexpr std::chrono::milliseconds kLiveTimeout{5000};
+
+}  // namespace
+
 struct RtMidiServices::Impl {
   std::mutex mutex;
   DeviceList inputs{true};
@@ -30,6 +41,20 @@ struct RtMidiServices::Impl {
   std::uintptr_t nextHandle = 1;
   std::map<std::uintptr_t, std::shared_ptr<InputPort>> openInputs;
   std::map<std::uintptr_t, std::shared_ptr<OutputPort>> openOutputs;
+  JackGraph jackGraph;
+
+  // Opens the port and, on JACK, returns only once its connection carries data.
+  template <typename Port>
+  MMRESULT OpenLive(Port& port, const DeviceEntry& entry) {
+    if (entry.api != RtMidi::UNIX_JACK)
+      return port.Open(entry);
+    std::lock_guard lock(jackGraph.OpenLock());
+    const auto before = jackGraph.OwnConnections(entry.portName);
+    const MMRESULT result = port.Open(entry);
+    if (result != MMSYSERR_NOERROR)
+      return result;
+    return jackGraph.WaitUntilLive(entry.portName, before, kLiveTimeout);
+  }
 
   std::shared_ptr<InputPort> Find(HMIDIIN handle) {
     std::lock_guard lock(mutex);
@@ -123,8 +148,9 @@ MMRESULT RtMidiServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR ca
   } catch (...) {
     return MMSYSERR_NOMEM;
   }
-  // Making a client can take a while: done outside the lock.
-  const MMRESULT result = port->Open(entry);
+  // Making a client can take a while: done outside the lock. A port that is
+  // not live is dropped before anyone heard of it: no MIM_OPEN, no MIM_CLOSE.
+  const MMRESULT result = impl_->OpenLive(*port, entry);
   if (result != MMSYSERR_NOERROR)
     return result;
   try {
@@ -162,7 +188,7 @@ MMRESULT RtMidiServices::midiOutOpen(HMIDIOUT* handle, UINT deviceId, DWORD_PTR 
   } catch (...) {
     return MMSYSERR_NOMEM;
   }
-  const MMRESULT result = port->Open(entry);
+  const MMRESULT result = impl_->OpenLive(*port, entry);
   if (result != MMSYSERR_NOERROR)
     return result;
   try {

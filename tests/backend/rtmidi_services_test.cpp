@@ -390,5 +390,59 @@ TEST_F(RtMidiServicesTest, ALongMessageArrivesWholeAtThePeer) {
   EXPECT_EQ(services_->midiOutClose(out), MMSYSERR_NOERROR);
 }
 
+// A port is live when its open returns, as on WinMM: a message sent at once
+// must not be lost while the server has yet to apply the new connection.
+// Repeated because a single late cycle only loses a message now and then.
+constexpr int kOpenRounds = 20;
+
+TEST_F(RtMidiServicesTest, AMessageSentAsSoonAsAnOutputOpensArrives) {
+  const int sink = OutputNumber(testing::kPeerSink);
+  ASSERT_GE(sink, 0);
+  int lost = 0;
+  for (int round = 0; round < kOpenRounds; ++round) {
+    HMIDIOUT out = nullptr;
+    ASSERT_EQ(services_->midiOutOpen(&out, static_cast<UINT>(sink), 0, 0, CALLBACK_NULL),
+              MMSYSERR_NOERROR);
+    std::vector<unsigned char> request = {
+        0xF0, 0x7E, 0x7F, 0x06, 0x01, static_cast<unsigned char>(round), 0xF7};
+    MIDIHDR header{};
+    header.lpData = reinterpret_cast<char*>(request.data());
+    header.dwBufferLength = static_cast<DWORD>(request.size());
+    ASSERT_EQ(services_->midiOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+    ASSERT_EQ(services_->midiOutLongMsg(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+    const auto received = peer_->NextReceived();
+    if (received != request) {
+      ++lost;
+      ADD_FAILURE() << "round " << round << ": received " << received.size() << " bytes"
+                    << (received.size() > 5 ? " of round " + std::to_string(received[5]) : "");
+    }
+    EXPECT_EQ(services_->midiOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+    EXPECT_EQ(services_->midiOutClose(out), MMSYSERR_NOERROR);
+  }
+  EXPECT_EQ(lost, 0) << "of " << kOpenRounds << " messages sent right after the open";
+}
+
+TEST_F(RtMidiServicesTest, AMessageSentAsSoonAsAnInputOpensArrives) {
+  int lost = 0;
+  for (int round = 0; round < kOpenRounds; ++round) {
+    CallbackRecorder recorder;
+    HMIDIIN in = OpenPeerInput(recorder);
+    ASSERT_NE(in, nullptr);
+    std::vector<char> buffer(64);
+    MIDIHDR header{};
+    ASSERT_NO_FATAL_FAILURE(Arm(in, header, buffer));
+    std::vector<unsigned char> reply = kIdentityReply;
+    reply[6] = static_cast<unsigned char>(round);
+    peer_->Send(reply);
+    if (!recorder.WaitFor(MIM_LONGDATA) ||
+        std::vector<unsigned char>(buffer.begin(), buffer.begin() + header.dwBytesRecorded) !=
+            reply) {
+      ++lost;
+    }
+    Disarm(in, header);
+  }
+  EXPECT_EQ(lost, 0) << "of " << kOpenRounds << " messages sent right after the open";
+}
+
 }  // namespace
 }  // namespace korvane
