@@ -62,7 +62,7 @@ class FailureUnderUpdate : public ::testing::Test {
     imagePath_ = dir_ + "/update.syx";
     RunResult made =
         RunToEnd({kSim, "make-image", "--model", "TRW1000", "--messages", std::to_string(kMessages),
-                  "--length", std::to_string(kLength), "--seed", "11", imagePath_},
+                  "--length", std::to_string(kLength), "--seed", "11", "--addressed", imagePath_},
                  dir_ + "/make-image", kEndDeadline);
     ASSERT_EQ(made.status, 0) << made.err;
     image_ = ReadFile(imagePath_);
@@ -75,10 +75,13 @@ class FailureUnderUpdate : public ::testing::Test {
     server_.Stop();
   }
 
+  // Addressed, so that a block sent again after a reply lost to a loaded
+  // machine replaces what the controller holds instead of adding to it.
   void StartSim() {
     sim_ = std::make_unique<ChildProcess>();
-    const std::string error = sim_->Start(
-        {kSim, "--api", "jack", "--port", "Sim A", "--save", SavePath()}, dir_ + "/sim");
+    const std::string error =
+        sim_->Start({kSim, "--api", "jack", "--port", "Sim A", "--addressed", "--save", SavePath()},
+                    dir_ + "/sim");
     ASSERT_TRUE(error.empty()) << error;
     const auto end = std::chrono::steady_clock::now() + kPortsDeadline;
     std::string listed;
