@@ -12,34 +12,31 @@
 #include <thread>
 #include <vector>
 
-extern char **environ;
+extern char** environ;
 
 namespace korvane::testing {
 namespace {
 
 // The dummy driver needs no sound card. A 1024-frame period gives each MIDI
 // port buffer room for a few kilobytes, enough for one long SysEx.
-constexpr const char *kSampleRate = "48000";
-constexpr const char *kPeriod = "1024";
+constexpr const char* kSampleRate = "48000";
+constexpr const char* kPeriod = "1024";
 // jackd may need a few seconds on a loaded machine.
 constexpr auto kStartTimeout = std::chrono::seconds(20);
 
-pid_t Spawn(const std::vector<std::string> &args, bool quiet) {
-  std::vector<char *> argv;
-  for (const auto &a : args)
-    argv.push_back(const_cast<char *>(a.c_str()));
+pid_t Spawn(const std::vector<std::string>& args, bool quiet) {
+  std::vector<char*> argv;
+  for (const auto& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (quiet) {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null",
-                                     O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null",
-                                     O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   }
   pid_t pid = -1;
-  const int rc =
-      posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -51,16 +48,15 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool OnPath(const std::string &program) {
-  const char *path = std::getenv("PATH");
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
   if (path == nullptr)
     return false;
   std::string dirs(path);
   std::size_t start = 0;
   while (start <= dirs.size()) {
     const std::size_t end = dirs.find(':', start);
-    const std::string dir =
-        dirs.substr(start, end == std::string::npos ? end : end - start);
+    const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
     if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
       return true;
     if (end == std::string::npos)
@@ -82,7 +78,7 @@ std::string PoolName(int slot) {
 
 // The lock is the file's descriptor: the kernel drops it when the process
 // ends in any way.
-int LockName(const std::string &name) {
+int LockName(const std::string& name) {
   const std::string path = "/tmp/" + name + ".lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0)
@@ -94,16 +90,20 @@ int LockName(const std::string &name) {
   return fd;
 }
 
-bool Accepting(const std::string &name) {
+bool Accepting(const std::string& name) {
   const pid_t check = Spawn({"jack_wait", "-c", "-s", name}, true);
   return check > 0 && WaitExit(check) == 0;
 }
 
-} // namespace
+}  // namespace
 
-JackServer::~JackServer() { Stop(); }
+JackServer::~JackServer() {
+  Stop();
+}
 
-bool JackServer::Installed() { return OnPath("jackd") && OnPath("jack_wait"); }
+bool JackServer::Installed() {
+  return OnPath("jackd") && OnPath("jack_wait");
+}
 
 std::string JackServer::Start() {
   if (pid_ > 0)
@@ -127,12 +127,12 @@ std::string JackServer::Start() {
 }
 
 std::string JackServer::StartNamed() {
-  pid_ = Spawn({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r",
-                kSampleRate, "-p", kPeriod},
-               true);
+  pid_ = Spawn(
+      {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", kSampleRate, "-p", kPeriod},
+      true);
   if (pid_ < 0)
     return "jackd could not be started";
-  if (const char *old = std::getenv("JACK_DEFAULT_SERVER"))
+  if (const char* old = std::getenv("JACK_DEFAULT_SERVER"))
     previousServer_ = old;
   setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
 
@@ -144,8 +144,7 @@ std::string JackServer::StartNamed() {
       RestoreEnvironment();
       return "jackd exited before it accepted clients";
     }
-    const pid_t check =
-        Spawn({"jack_wait", "-w", "-t", "1", "-s", name_}, true);
+    const pid_t check = Spawn({"jack_wait", "-w", "-t", "1", "-s", name_}, true);
     if (check > 0 && WaitExit(check) == 0)
       return {};
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -184,4 +183,4 @@ void JackServer::RestoreEnvironment() {
   }
 }
 
-} // namespace korvane::testing
+}  // namespace korvane::testing

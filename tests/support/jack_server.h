@@ -13,11 +13,11 @@
 namespace korvane::testing {
 
 class JackServer {
-public:
+ public:
   JackServer() = default;
   ~JackServer();
-  JackServer(const JackServer &) = delete;
-  JackServer &operator=(const JackServer &) = delete;
+  JackServer(const JackServer&) = delete;
+  JackServer& operator=(const JackServer&) = delete;
 
   // True when jackd can be found on PATH; tests skip only when it cannot.
   static bool Installed();
@@ -29,16 +29,16 @@ public:
   // then only restores the environment.
   void Kill();
 
-  const std::string &Name() const { return name_; }
+  const std::string& Name() const { return name_; }
 
-private:
+ private:
   std::string StartNamed();
   void RestoreEnvironment();
 
   std::string name_;
   pid_t pid_ = -1;
-  int lockFd_ = -1; // holds name_ for this process
+  int lockFd_ = -1;  // holds name_ for this process
   std::optional<std::string> previousServer_;
 };
 
-} // namespace korvane::testing
+}  // namespace korvane::testing
