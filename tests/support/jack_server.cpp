@@ -91,7 +91,7 @@ int LockName(const std::string& name) {
 }
 
 bool Accepting(const std::string& name) {
-  const pid_t check = Spawn({"jack_wait", "-c", "-s", name}, true);
+  const pid_t check = Spawn({"jack_wait", "-w", "-t", "1", "-s", name}, true);
   return check > 0 && WaitExit(check) == 0;
 }
 

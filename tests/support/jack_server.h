@@ -1,8 +1,7 @@
 // A private JACK server with the dummy driver for tests that need real MIDI.
-// Start() runs `jackd -n <free pooled name> -d dummy`, points
-// JACK_DEFAULT_SERVER at it for this process and waits until it accepts
-// clients; the destructor stops it and restores the variable. Only one at a
-// time per process.
+// Start() runs `jackd -n <free pooled name> -d dummy`, points JACK_DEFAULT_SERVER at
+// it for this process and waits until it accepts clients; the destructor stops
+// it and restores the variable. Only one at a time per process.
 #pragma once
 
 #include <sys/types.h>
