@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/null_window.h"
 #include "app/update_state.h"
-#include "app/window.h"
 #include "sim/virtual_midi_services.h"
 #include "update/pacing.h"
 #include "update/transfer.h"
@@ -22,27 +22,6 @@ using korvane::PortPair;
 constexpr std::size_t kMessages = 64;
 constexpr std::size_t kMessageLength = 300;  // 0xF0 and 0xF7 included
 constexpr int kRuns = 3;
-
-// A window with nothing to show: the transfer's window calls cost nothing.
-class NullWindow : public korvane::Window {
- public:
-  void LogSetSelection(std::size_t, std::size_t) override {}
-  void LogReplaceSelection(std::string_view) override {}
-  void LogScrollCaret() override {}
-  void ProgressSetRange(int, int) override {}
-  void ProgressSetPosition(int) override {}
-  void ProgressStep() override {}
-  void ProgressEnable(bool) override {}
-  void SetButtonText(int, std::string_view) override {}
-  void ShowButton(int) override {}
-  void HideButton(int) override {}
-  void SetWaitCursor() override {}
-  void RestoreCursor() override {}
-  void PostStep(int) override {}
-  std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
-  korvane::DeviceChoice ChooseDevice(const std::string&, const std::string&) override { return {}; }
-  bool AskOkCancel(std::string_view, std::string_view) override { return false; }
-};
 
 std::vector<std::uint8_t> SyntheticImage() {
   std::vector<std::uint8_t> image;
@@ -67,7 +46,7 @@ RunResult RunOnce(const std::vector<std::uint8_t>& image) {
   midi.AddInput("Bench In");
   midi.AddOutput("Bench Out");
   midi.AttachController(0, {0});
-  NullWindow window;
+  korvane::NullWindow window;
   korvane::UpdateState state(midi, window);
   state.image = image;
   state.inputBufferSize = kMessageLength;

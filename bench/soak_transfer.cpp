@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/null_window.h"
 #include "app/update_state.h"
-#include "app/window.h"
 #include "sim/virtual_midi_services.h"
 #include "update/transfer.h"
 #include "update/transfer_texts.h"
@@ -121,27 +121,6 @@ struct RunPlan {
 struct RunResult {
   Verdict verdict = Verdict::kNone;
   bool holdsImage = false;
-};
-
-// A window with nothing to show.
-class NullWindow : public korvane::Window {
- public:
-  void LogSetSelection(std::size_t, std::size_t) override {}
-  void LogReplaceSelection(std::string_view) override {}
-  void LogScrollCaret() override {}
-  void ProgressSetRange(int, int) override {}
-  void ProgressSetPosition(int) override {}
-  void ProgressStep() override {}
-  void ProgressEnable(bool) override {}
-  void SetButtonText(int, std::string_view) override {}
-  void ShowButton(int) override {}
-  void HideButton(int) override {}
-  void SetWaitCursor() override {}
-  void RestoreCursor() override {}
-  void PostStep(int) override {}
-  std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
-  korvane::DeviceChoice ChooseDevice(const std::string&, const std::string&) override { return {}; }
-  bool AskOkCancel(std::string_view, std::string_view) override { return false; }
 };
 
 std::size_t Draw(std::mt19937& random, std::size_t low, std::size_t high) {
@@ -286,7 +265,7 @@ RunResult Execute(const RunPlan& plan) {
   midi.AddInput("Soak In");
   midi.AddOutput("Soak Out");
   const int controller = midi.AttachController(0, {0}, plan.device);
-  NullWindow window;
+  korvane::NullWindow window;
   korvane::UpdateState state(midi, window);
   state.image = plan.image;
   state.inputBufferSize = static_cast<std::uint32_t>(plan.longest);

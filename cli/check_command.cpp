@@ -7,9 +7,9 @@
 #include "app/steps.h"
 #include "app/update_state.h"
 #include "cli/command_line.h"
-#include "cli/no_midi_services.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
+#include "midi/fixed_result_midi_services.h"
 #include "update/update_file.h"
 
 namespace korvane {

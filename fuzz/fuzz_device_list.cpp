@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "app/null_window.h"
 #include "app/update_state.h"
-#include "app/window.h"
+#include "midi/fixed_result_midi_services.h"
 #include "update/device_messages.h"
 #include "update/port_scan.h"
 
@@ -47,8 +48,9 @@ class Reader {
 
 // Ports whose product names come from the input; a set bit of the failure
 // mask makes that device number refuse to open.
-class NamedPortServices final : public MidiServices {
+class NamedPortServices final : public FixedResultMidiServices {
  public:
+  NamedPortServices() : FixedResultMidiServices(MMSYSERR_NOERROR, MMSYSERR_NOERROR) {}
   UINT midiInGetNumDevs() override { return static_cast<UINT>(inNames.size()); }
   UINT midiOutGetNumDevs() override { return static_cast<UINT>(outNames.size()); }
   MMRESULT midiInGetDevCapsA(UINT_PTR id, MIDIINCAPSA* caps, UINT) override {
@@ -75,43 +77,9 @@ class NamedPortServices final : public MidiServices {
     reinterpret_cast<MidiOutCallback>(callback)(*handle, MOM_OPEN, instance, 0, 0);
     return MMSYSERR_NOERROR;
   }
-  // Closing is left to the port set's destructor, which needs no callback here.
-  MMRESULT midiInClose(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutClose(HMIDIOUT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInStart(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInStop(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInReset(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutReset(HMIDIOUT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInPrepareHeader(HMIDIIN, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInUnprepareHeader(HMIDIIN, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInAddBuffer(HMIDIIN, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutPrepareHeader(HMIDIOUT, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutUnprepareHeader(HMIDIOUT, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutLongMsg(HMIDIOUT, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-
   std::vector<std::vector<char>> inNames;
   std::vector<std::vector<char>> outNames;
   unsigned failMask = 0;
-};
-
-class NullWindow final : public Window {
- public:
-  void LogSetSelection(std::size_t, std::size_t) override {}
-  void LogReplaceSelection(std::string_view) override {}
-  void LogScrollCaret() override {}
-  void ProgressSetRange(int, int) override {}
-  void ProgressSetPosition(int) override {}
-  void ProgressStep() override {}
-  void ProgressEnable(bool) override {}
-  void SetButtonText(int, std::string_view) override {}
-  void ShowButton(int) override {}
-  void HideButton(int) override {}
-  void SetWaitCursor() override {}
-  void RestoreCursor() override {}
-  void PostStep(int) override {}
-  std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
-  DeviceChoice ChooseDevice(const std::string&, const std::string&) override { return {}; }
-  bool AskOkCancel(std::string_view, std::string_view) override { return false; }
 };
 
 void Check(bool condition) {

@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "midi/fixed_result_midi_services.h"
 #include "midi/port_record.h"
 #include "midi/port_set.h"
 #include "update/device_messages.h"
@@ -25,35 +26,15 @@ namespace {
 using namespace korvane;
 
 // Counts the headers handed back; every other call succeeds and does nothing.
-class CountingServices final : public MidiServices {
+class CountingServices final : public FixedResultMidiServices {
  public:
-  UINT midiInGetNumDevs() override { return 0; }
-  UINT midiOutGetNumDevs() override { return 0; }
-  MMRESULT midiInGetDevCapsA(UINT_PTR, MIDIINCAPSA*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutGetDevCapsA(UINT_PTR, MIDIOUTCAPSA*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInOpen(HMIDIIN*, UINT, DWORD_PTR, DWORD_PTR, DWORD) override {
-    return MMSYSERR_NOERROR;
-  }
-  MMRESULT midiOutOpen(HMIDIOUT*, UINT, DWORD_PTR, DWORD_PTR, DWORD) override {
-    return MMSYSERR_NOERROR;
-  }
-  MMRESULT midiInClose(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutClose(HMIDIOUT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInStart(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInStop(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInReset(HMIDIIN) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutReset(HMIDIOUT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInPrepareHeader(HMIDIIN, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiInUnprepareHeader(HMIDIIN, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
+  CountingServices() : FixedResultMidiServices(MMSYSERR_NOERROR, MMSYSERR_NOERROR) {}
   MMRESULT midiInAddBuffer(HMIDIIN, MIDIHDR* header, UINT size) override {
     ++added;
     lastAdded = header;
     lastSize = size;
     return MMSYSERR_NOERROR;
   }
-  MMRESULT midiOutPrepareHeader(HMIDIOUT, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutUnprepareHeader(HMIDIOUT, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
-  MMRESULT midiOutLongMsg(HMIDIOUT, MIDIHDR*, UINT) override { return MMSYSERR_NOERROR; }
 
   int added = 0;
   const MIDIHDR* lastAdded = nullptr;

@@ -12,7 +12,7 @@
 #include "app/file_select.h"
 #include "app/steps.h"
 #include "app/update_state.h"
-#include "cli/no_midi_services.h"
+#include "midi/fixed_result_midi_services.h"
 #include "tests/support/recording_window.h"
 #include "update/device_messages.h"
 #include "update/file_check.h"
