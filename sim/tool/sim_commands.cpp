@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <variant>
 
 #include "sim/tool/controller_session.h"
@@ -70,9 +72,18 @@ int RunController(const std::vector<std::string>& args) {
 
   // The session is declared before the ports: the ports go first, so no
   // input callback reaches a session that is gone.
+  // The session's thread sends while this one puts the ports in and takes
+  // them out; a reply with no ports to go to is dropped.
+  std::mutex portsMutex;
   std::unique_ptr<VirtualPorts> ports;
   ControllerSession session(
-      options.model, [&ports](const Bytes& reply) { ports->Send(reply); }, std::cout);
+      options.model,
+      [&](const Bytes& reply) {
+        std::lock_guard lock(portsMutex);
+        if (ports)
+          ports->Send(reply);
+      },
+      std::cout);
   auto opened = VirtualPorts::Open(options.api, options.portName, [&session](Bytes message) {
     session.Deliver(std::move(message));
   });
@@ -80,13 +91,23 @@ int RunController(const std::vector<std::string>& args) {
     std::cerr << "korvane-sim: " << *why << '\n';
     return kSimExitFailure;
   }
-  ports = std::move(std::get<std::unique_ptr<VirtualPorts>>(opened));
+  {
+    std::lock_guard lock(portsMutex);
+    ports = std::move(std::get<std::unique_ptr<VirtualPorts>>(opened));
+  }
   std::cout << "korvane-sim: " << ModelName(options.model.model) << " \"" << options.model.name
             << "\" on " << ports->ApiName() << ", input \"" << ports->InputName() << "\", output \""
             << ports->OutputName() << "\"" << std::endl;
 
   const int signal = WaitForEndSignal(endSignals);
-  ports.reset();
+  std::unique_ptr<VirtualPorts> closing;
+  {
+    std::lock_guard lock(portsMutex);
+    closing = std::move(ports);
+  }
+  // Closed outside the lock: closing waits for an input callback that may be
+  // handing the session a message.
+  closing.reset();
   session.Stop();
   std::cout << "korvane-sim: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", "
             << session.Model().BlocksAccepted() << " blocks accepted" << std::endl;
