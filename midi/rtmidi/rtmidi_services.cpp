@@ -56,6 +56,50 @@ struct RtMidiServices::Impl {
     return jackGraph.WaitUntilLive(entry.portName, before, kLiveTimeout);
   }
 
+  // Both directions' open: check, take a handle, open live outside the lock,
+  // publish, then call back the open message inside the call.
+  template <typename Port, typename Handle, typename Callback>
+  MMRESULT Open(Handle* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance, DWORD flags,
+                DeviceList& devices, std::map<std::uintptr_t, std::shared_ptr<Port>>& open,
+                UINT openMessage) {
+    if (handle == nullptr)
+      return MMSYSERR_INVALPARAM;
+    if (flags != CALLBACK_NULL && flags != CALLBACK_FUNCTION)
+      return MMSYSERR_INVALFLAG;
+    DeviceEntry entry;
+    std::uintptr_t id = 0;
+    {
+      std::lock_guard lock(mutex);
+      if (deviceId >= devices.Entries().size())
+        return MMSYSERR_BADDEVICEID;
+      entry = devices.Entries()[deviceId];
+      id = nextHandle++;
+    }
+    const auto h = reinterpret_cast<Handle>(id);
+    const auto function =
+        flags == CALLBACK_FUNCTION ? reinterpret_cast<Callback>(callback) : nullptr;
+    std::shared_ptr<Port> port;
+    try {
+      port = std::make_shared<Port>(h, function, instance);
+    } catch (...) {
+      return MMSYSERR_NOMEM;
+    }
+    // Making a client can take a while: done outside the lock. A port that is
+    // not live is dropped before anyone heard of it: no open or close message.
+    const MMRESULT result = OpenLive(*port, entry);
+    if (result != MMSYSERR_NOERROR)
+      return result;
+    try {
+      std::lock_guard lock(mutex);
+      open.emplace(id, port);
+    } catch (...) {
+      return MMSYSERR_NOMEM;
+    }
+    *handle = h;
+    port->Notify(openMessage, 0, 0);
+    return MMSYSERR_NOERROR;
+  }
+
   std::shared_ptr<InputPort> Find(HMIDIIN handle) {
     std::lock_guard lock(mutex);
     auto it = openInputs.find(reinterpret_cast<std::uintptr_t>(handle));
@@ -126,80 +170,14 @@ MMRESULT RtMidiServices::midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* cap
 
 MMRESULT RtMidiServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback,
                                     DWORD_PTR instance, DWORD flags) {
-  if (handle == nullptr)
-    return MMSYSERR_INVALPARAM;
-  if (flags != CALLBACK_NULL && flags != CALLBACK_FUNCTION)
-    return MMSYSERR_INVALFLAG;
-  DeviceEntry entry;
-  std::uintptr_t id = 0;
-  {
-    std::lock_guard lock(impl_->mutex);
-    if (deviceId >= impl_->inputs.Entries().size())
-      return MMSYSERR_BADDEVICEID;
-    entry = impl_->inputs.Entries()[deviceId];
-    id = impl_->nextHandle++;
-  }
-  const auto h = reinterpret_cast<HMIDIIN>(id);
-  const auto function =
-      flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiInCallback>(callback) : nullptr;
-  std::shared_ptr<InputPort> port;
-  try {
-    port = std::make_shared<InputPort>(h, function, instance);
-  } catch (...) {
-    return MMSYSERR_NOMEM;
-  }
-  // Making a client can take a while: done outside the lock. A port that is
-  // not live is dropped before anyone heard of it: no MIM_OPEN, no MIM_CLOSE.
-  const MMRESULT result = impl_->OpenLive(*port, entry);
-  if (result != MMSYSERR_NOERROR)
-    return result;
-  try {
-    std::lock_guard lock(impl_->mutex);
-    impl_->openInputs.emplace(id, port);
-  } catch (...) {
-    return MMSYSERR_NOMEM;
-  }
-  *handle = h;
-  port->Notify(MIM_OPEN, 0, 0);
-  return MMSYSERR_NOERROR;
+  return impl_->Open<InputPort, HMIDIIN, MidiInCallback>(
+      handle, deviceId, callback, instance, flags, impl_->inputs, impl_->openInputs, MIM_OPEN);
 }
 
 MMRESULT RtMidiServices::midiOutOpen(HMIDIOUT* handle, UINT deviceId, DWORD_PTR callback,
                                      DWORD_PTR instance, DWORD flags) {
-  if (handle == nullptr)
-    return MMSYSERR_INVALPARAM;
-  if (flags != CALLBACK_NULL && flags != CALLBACK_FUNCTION)
-    return MMSYSERR_INVALFLAG;
-  DeviceEntry entry;
-  std::uintptr_t id = 0;
-  {
-    std::lock_guard lock(impl_->mutex);
-    if (deviceId >= impl_->outputs.Entries().size())
-      return MMSYSERR_BADDEVICEID;
-    entry = impl_->outputs.Entries()[deviceId];
-    id = impl_->nextHandle++;
-  }
-  const auto h = reinterpret_cast<HMIDIOUT>(id);
-  const auto function =
-      flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiOutCallback>(callback) : nullptr;
-  std::shared_ptr<OutputPort> port;
-  try {
-    port = std::make_shared<OutputPort>(h, function, instance);
-  } catch (...) {
-    return MMSYSERR_NOMEM;
-  }
-  const MMRESULT result = impl_->OpenLive(*port, entry);
-  if (result != MMSYSERR_NOERROR)
-    return result;
-  try {
-    std::lock_guard lock(impl_->mutex);
-    impl_->openOutputs.emplace(id, port);
-  } catch (...) {
-    return MMSYSERR_NOMEM;
-  }
-  *handle = h;
-  port->Notify(MOM_OPEN, 0, 0);
-  return MMSYSERR_NOERROR;
+  return impl_->Open<OutputPort, HMIDIOUT, MidiOutCallback>(
+      handle, deviceId, callback, instance, flags, impl_->outputs, impl_->openOutputs, MOM_OPEN);
 }
 
 MMRESULT RtMidiServices::midiInClose(HMIDIIN handle) {
