@@ -3,10 +3,25 @@
 #include "midi/rtmidi/port_names.h"
 
 namespace korvane::rtmidi_backend {
+namespace {
+
+// RtMidi's JACK output goes through a ring buffer of 16384 bytes, of which
+// 16383 can be written, and puts a 4-byte length before every message; a
+// message that does not fit is dropped without an error. The JACK server's
+// own port buffer takes 32720 bytes in one event, so the ring buffer is the
+// limit: 16383 - 4.
+constexpr std::size_t kJackLongestMessage = 16379;
+
+std::size_t LongestMessage(RtMidi::Api api) {
+  return api == RtMidi::UNIX_JACK ? kJackLongestMessage : static_cast<std::size_t>(-1);
+}
+
+}  // namespace
 
 MMRESULT OutputPort::Open(const DeviceEntry& entry) {
   if (!ApiCanStart(entry.api))
     return MMSYSERR_NODRIVER;
+  longest_ = LongestMessage(entry.api);
   try {
     midi_ = std::make_unique<RtMidiOut>(entry.api, std::string(kClientName));
   } catch (...) {
@@ -54,8 +69,10 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
       return MIDIERR_UNPREPARED;
     if (header.dwFlags & MHDR_INQUEUE)
       return MIDIERR_STILLPLAYING;
-    if (header.lpData == nullptr || header.dwBufferLength == 0)
+    if (header.lpData == nullptr || header.dwBufferLength == 0 ||
+        header.dwBufferLength > longest_) {
       return MMSYSERR_INVALPARAM;
+    }
     header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
     bool sent = false;
     try {
