@@ -12,8 +12,23 @@ namespace {
 // limit: 16383 - 4.
 constexpr std::size_t kJackLongestMessage = 16379;
 
+// ALSA's sequencer carries a SysEx as one event, and what arrives depends on
+// the receiver: a program's client takes 5572 bytes (its input pool: 199
+// cells of 28 bytes), a kernel MIDI port such as a USB interface's passes at
+// most its 4096-byte buffer and cuts the rest. Longer messages are lost or cut
+// without an error reaching the sender (RtMidi's time-stamped connection
+// hides it), so 4096 bytes is what can be sent honestly.
+constexpr std::size_t kAlsaLongestMessage = 4096;
+
 std::size_t LongestMessage(RtMidi::Api api) {
-  return api == RtMidi::UNIX_JACK ? kJackLongestMessage : static_cast<std::size_t>(-1);
+  switch (api) {
+    case RtMidi::UNIX_JACK:
+      return kJackLongestMessage;
+    case RtMidi::LINUX_ALSA:
+      return kAlsaLongestMessage;
+    default:
+      return static_cast<std::size_t>(-1);
+  }
 }
 
 }  // namespace
