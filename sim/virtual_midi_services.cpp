@@ -122,6 +122,11 @@ void VirtualMidiServices::UnplugController(int id) {
   controllers_.at(static_cast<std::size_t>(id))->model.Unplug();
 }
 
+void VirtualMidiServices::PauseController(int id, std::uint32_t ms, bool queued) {
+  std::lock_guard lock(mutex_);
+  PauseLocked(static_cast<std::size_t>(id), Stall{ms, queued}, Clock::now());
+}
+
 DeviceModel VirtualMidiServices::Controller(int id) const {
   std::lock_guard lock(mutex_);
   return controllers_.at(static_cast<std::size_t>(id))->model;
@@ -307,15 +312,8 @@ void VirtualMidiServices::ReceiveLocked(std::size_t id, const Bytes& message,
                                         Clock::time_point now) {
   Wiring& controller = *controllers_[id];
   std::vector<DeviceReply> replies = controller.model.Receive(message);
-  if (const std::optional<Stall> stall = controller.model.TakeStall()) {
-    controller.stalledUntil = now + std::chrono::milliseconds(stall->ms);
-    controller.queueWhileStalled = stall->queued;
-    auto resume = std::make_unique<Delivery>();
-    resume->due = controller.stalledUntil;
-    resume->kind = Delivery::kControllerResumes;
-    resume->device = static_cast<UINT>(id);
-    ScheduleLocked(std::move(resume));
-  }
+  if (const std::optional<Stall> stall = controller.model.TakeStall())
+    PauseLocked(id, *stall, now);
   for (DeviceReply& reply : replies) {
     // A paused controller sends nothing: its answers wait for the pause to end.
     const Clock::time_point due =
@@ -328,6 +326,17 @@ void VirtualMidiServices::ReceiveLocked(std::size_t id, const Bytes& message,
       ScheduleLocked(std::move(delivery));
     }
   }
+}
+
+void VirtualMidiServices::PauseLocked(std::size_t id, const Stall& stall, Clock::time_point now) {
+  Wiring& controller = *controllers_[id];
+  controller.stalledUntil = now + std::chrono::milliseconds(stall.ms);
+  controller.queueWhileStalled = stall.queued;
+  auto resume = std::make_unique<Delivery>();
+  resume->due = controller.stalledUntil;
+  resume->kind = Delivery::kControllerResumes;
+  resume->device = static_cast<UINT>(id);
+  ScheduleLocked(std::move(resume));
 }
 
 // Takes in what waited during a pause, unless it begins another pause.

@@ -79,6 +79,8 @@ class VirtualMidiServices : public MidiServices {
   int AttachController(UINT output, std::vector<UINT> inputs, DeviceModelOptions options = {});
   // The controller goes silent; its ports stay.
   void UnplugController(int id);
+  // The controller pauses from now for ms, as a scripted StallFault would.
+  void PauseController(int id, std::uint32_t ms, bool queued);
   // A copy of the controller's state, taken under the lock.
   DeviceModel Controller(int id) const;
 
@@ -137,6 +139,7 @@ class VirtualMidiServices : public MidiServices {
   // Hands a message to a controller that is not paused and schedules its replies.
   void ReceiveLocked(std::size_t id, const Bytes& message,
                      std::chrono::steady_clock::time_point now);
+  void PauseLocked(std::size_t id, const Stall& stall, std::chrono::steady_clock::time_point now);
   void ResumeLocked(std::size_t id, std::chrono::steady_clock::time_point now);
   void DriverLoop();
   // Runs one callback with the lock released; the lock is held again on return.
