@@ -45,25 +45,37 @@ list_shows_virmidi() {
 }
 check "korvane-flash --list shows the four VirMIDI ports as inputs and outputs" list_shows_virmidi
 
-update_over_alsa() {
-  "$sim" --api alsa --save "$work/received.syx" >"$work/sim.log" 2>&1 &
+# Starts a controller on ALSA ports and waits until it says it is ready.
+start_sim() {
+  "$sim" --api alsa --save "$work/received.syx" "$@" >"$work/sim.log" 2>&1 &
   sim_pid=$!
-  for _ in $(seq 200); do
-    grep -q '"Korvane Sim' /proc/asound/seq/clients && break
+  for _ in $(seq 600); do
+    grep -q 'korvane-sim: ready' "$work/sim.log" && return 0
     sleep 0.05
   done
-  "$sim" make-image --model TRW1000 --messages 40 "$work/update.syx" >/dev/null || return 1
-  local status=0
-  timeout 300 "$flash" --log "$work/flash.log" "$work/update.syx" >"$work/flash.out" 2>&1 || status=$?
+  echo "korvane-sim did not get ready:"
+  cat "$work/sim.log"
+  return 1
+}
+
+stop_sim() {
   kill -TERM "$sim_pid"
   wait "$sim_pid"
   sim_pid=
-  local ok=yes
-  [ "$status" -eq 0 ] || { echo "korvane-flash exit status $status"; ok=no; }
-  grep -q 'Update successfully completed\.' "$work/flash.log" 2>/dev/null ||
-    { echo "the log does not end in success"; ok=no; }
-  cmp "$work/update.syx" "$work/received.syx" || ok=no
-  if [ "$ok" = no ]; then
+}
+
+# update MESSAGES LENGTH EXPECTED_STATUS: makes a file, runs the update and
+# stops the controller; the log is left in $work/flash.log.
+update() {
+  rm -f "$work/received.syx"
+  start_sim || return 1
+  "$sim" make-image --model TRW1000 --messages "$1" --length "$2" "$work/update.syx" >/dev/null ||
+    return 1
+  local status=0
+  timeout 300 "$flash" --log "$work/flash.log" "$work/update.syx" >"$work/flash.out" 2>&1 || status=$?
+  stop_sim
+  if [ "$status" -ne "$3" ]; then
+    echo "korvane-flash exit status $status, expected $3"
     echo "--- korvane-flash log:"
     tr '\r' '\n' <"$work/flash.log" 2>/dev/null
     echo "--- korvane-sim:"
@@ -71,7 +83,61 @@ update_over_alsa() {
     return 1
   fi
 }
+
+update_over_alsa() {
+  update 40 256 0 || return 1
+  grep -q 'Update successfully completed\.$' "$work/flash.log" || return 1
+  cmp "$work/update.syx" "$work/received.syx"
+}
 check "a 40-message update over ALSA ends in success and the controller holds the file" update_over_alsa
+
+# ALSA delivers a SysEx whole up to 4096 bytes to every kind of receiver;
+# longer ones may be cut or lost without a word, so they are refused.
+longest_message_arrives() {
+  update 1 4096 0 && cmp "$work/update.syx" "$work/received.syx"
+}
+check "a 4096-byte message arrives whole" longest_message_arrives
+
+longer_message_is_refused() {
+  update 1 4097 1 && grep -q 'MIDIOUTLONGMSG -> MMSYSERR_INVALPARAM' "$work/flash.log"
+}
+check "a 4097-byte message is refused and the update cannot succeed" longer_message_is_refused
+
+# The controller stopped for half a second at three points of a block: ALSA
+# keeps what arrives meanwhile, the block is answered late or sent again, and
+# the update finishes. An addressed controller tells a block sent again from
+# the next one, so the file it holds is the truth.
+paused_controller_recovers() {
+  local offset
+  for offset in 0 0.15 0.3; do
+    rm -f "$work/received.syx"
+    start_sim --addressed || return 1
+    "$sim" make-image --model TRW1000 --messages 96 --length 64 --addressed "$work/update.syx" \
+      >/dev/null || return 1
+    timeout 300 "$flash" --log "$work/flash.log" "$work/update.syx" >"$work/flash.out" 2>&1 &
+    local flash_pid=$!
+    for _ in $(seq 1000); do
+      grep -q '^block 2 (' "$work/sim.log" && break
+      sleep 0.01
+    done
+    sleep "$offset"
+    kill -STOP "$sim_pid"
+    sleep 0.5
+    kill -CONT "$sim_pid"
+    local status=0
+    wait "$flash_pid" || status=$?
+    stop_sim
+    if [ "$status" -ne 0 ] || ! cmp -s "$work/update.syx" "$work/received.syx"; then
+      echo "stopped $offset s into block 3: exit status $status"
+      tr '\r' '\n' <"$work/flash.log"
+      echo "--- korvane-sim:"
+      cat "$work/sim.log"
+      return 1
+    fi
+  done
+}
+check "a controller stopped for 0.5 s at three points of a block: success, the file held" \
+  paused_controller_recovers
 
 echo "flash_over_alsa: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
