@@ -41,8 +41,8 @@ StartCommand ParseStartCommand(std::span<const std::string> args) {
 
 std::string StartUsageText() {
   return "Usage: korvane-update [FILE]\n"
-         "       korvane-update --help\n"
-         "       korvane-update --version\n"
+         "  or:  korvane-update --help\n"
+         "  or:  korvane-update --version\n"
          "\n"
          "The window that replaces the firmware of a Korvane controller over MIDI:\n"
          "open an update file, choose the device, watch the log.\n"
