@@ -390,6 +390,54 @@ TEST_F(RtMidiServicesTest, ALongMessageArrivesWholeAtThePeer) {
   EXPECT_EQ(services_->midiOutClose(out), MMSYSERR_NOERROR);
 }
 
+// JACK carries a message of up to 16379 bytes through RtMidi; a longer one
+// would vanish, so it is refused and the caller knows it was not sent.
+TEST_F(RtMidiServicesTest, MessagesUpToJacksLimitArriveWholeAndLongerOnesAreRefused) {
+  const int sink = OutputNumber(testing::kPeerSink);
+  ASSERT_GE(sink, 0);
+  CallbackRecorder recorder;
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(services_->midiOutOpen(&out, static_cast<UINT>(sink), recorder.OutProc(),
+                                   recorder.Instance(), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  for (const std::size_t length : {std::size_t{16379}, std::size_t{16380}}) {
+    std::vector<unsigned char> block(length, 0x55);
+    block.front() = 0xF0;
+    block.back() = 0xF7;
+    MIDIHDR header{};
+    header.lpData = reinterpret_cast<char*>(block.data());
+    header.dwBufferLength = static_cast<DWORD>(block.size());
+    ASSERT_EQ(services_->midiOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+    const bool fits = length == 16379;
+    EXPECT_EQ(services_->midiOutLongMsg(out, &header, sizeof(header)),
+              fits ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM);
+    EXPECT_EQ(peer_->NextReceived(), fits ? block : std::vector<unsigned char>{});
+    EXPECT_EQ(services_->midiOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+  }
+  EXPECT_EQ(services_->midiOutClose(out), MMSYSERR_NOERROR);
+}
+
+// One updater per port: a second one (here a second set of services, as in a
+// second process) finds the port held until the first closes it.
+TEST_F(RtMidiServicesTest, APortAnotherUpdaterHoldsIsAllocated) {
+  const int sink = OutputNumber(testing::kPeerSink);
+  ASSERT_GE(sink, 0);
+  RtMidiServices other;
+  ASSERT_EQ(other.midiOutGetNumDevs(), services_->midiOutGetNumDevs());
+  CallbackRecorder recorder;
+  HMIDIOUT first = nullptr;
+  HMIDIOUT second = nullptr;
+  ASSERT_EQ(services_->midiOutOpen(&first, static_cast<UINT>(sink), recorder.OutProc(),
+                                   recorder.Instance(), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(other.midiOutOpen(&second, static_cast<UINT>(sink), 0, 0, CALLBACK_NULL),
+            MMSYSERR_ALLOCATED);
+  EXPECT_EQ(services_->midiOutClose(first), MMSYSERR_NOERROR);
+  ASSERT_EQ(other.midiOutOpen(&second, static_cast<UINT>(sink), 0, 0, CALLBACK_NULL),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(other.midiOutClose(second), MMSYSERR_NOERROR);
+}
+
 // A port is live when its open returns, as on WinMM: a message sent at once
 // must not be lost while the server has yet to apply the new connection.
 // Repeated because a single late cycle only loses a message now and then.
