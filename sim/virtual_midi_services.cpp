@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "midi/header_flags.h"
+
 namespace korvane {
 namespace {
 
@@ -275,7 +277,7 @@ void VirtualMidiServices::DriverLoop() {
         if (n > 0)
           std::memcpy(header->lpData, delivery->bytes.data(), n);
         header->dwBytesRecorded = static_cast<DWORD>(n);
-        header->dwFlags = (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+        StoreHeaderFlags(*header, (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
         callback = Callback{port->callback,
                             true,
                             port->handle,
@@ -528,7 +530,7 @@ MMRESULT VirtualMidiServices::midiInReset(HMIDIIN handle) {
   returned.swap(port->queued);
   for (MIDIHDR* header : returned) {
     header->dwBytesRecorded = 0;
-    header->dwFlags = (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+    StoreHeaderFlags(*header, (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
   }
   const DWORD_PTR proc = port->callback;
   const DWORD_PTR instance = port->instance;

@@ -4,6 +4,7 @@
 
 #include "app/update_state.h"
 #include "midi/clock.h"
+#include "midi/header_flags.h"
 #include "midi/report_midi_result.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
@@ -14,10 +15,10 @@ namespace {
 
 enum class Attempt { kAnswered, kNoAnswer, kFailed };
 
-// One probe on the chosen pair. The input header's flags belong to the driver
-// while the buffer is queued, so they are read only once the event shows that
-// the callback has handed the buffer back; while the event is clear the
-// buffer is taken as queued.
+// One probe on the chosen pair. The input header's flags may change on the
+// driver's thread while the buffer is queued, so they are loaded as the
+// driver stores them; its bytes are read only once the event shows that the
+// callback has handed the buffer back.
 class Probe {
  public:
   Probe(UpdateState& state, PortRecord& input, PortRecord& output)
@@ -50,15 +51,16 @@ Attempt Probe::SendPairAndWait() {
   // input buffer was not queued at the time.
   if (!Send())
     return Attempt::kFailed;
-  // A returned buffer that does not already hold the answer is queued again.
-  if (input_.event->IsSet() && !HoldsAnswer()) {
-    const bool prepared =
-        (input_.header->dwFlags & MHDR_PREPARED) ||
-        Ok(midi_.midiInPrepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
-           kMidiInPrepareHeader);
-    if (!prepared || !Requeue())
-      return Attempt::kFailed;
+  // The input is armed between the two sendings: prepared if it is not, and
+  // queued if it is not (a buffer handed back, even with the first answer in
+  // it: the second sending asks again). A failing call ends the probe.
+  if (!(LoadHeaderFlags(*input_.header) & MHDR_PREPARED) &&
+      !Ok(midi_.midiInPrepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
+          kMidiInPrepareHeader)) {
+    return Attempt::kFailed;
   }
+  if (!(LoadHeaderFlags(*input_.header) & MHDR_INQUEUE) && !Requeue())
+    return Attempt::kFailed;
   if (!Send())
     return Attempt::kFailed;
   return AwaitAnswer();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "midi/header_flags.h"
 #include "midi/rtmidi/port_names.h"
 
 namespace korvane::rtmidi_backend {
@@ -68,7 +69,7 @@ MMRESULT InputPort::Reset() {
     head_ = tail_ = nullptr;
     for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext) {
       h->dwBytesRecorded = 0;
-      h->dwFlags = (h->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+      StoreHeaderFlags(*h, (h->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
     }
   }
   // The callback may queue a header again, which rewrites its lpNext.
@@ -180,7 +181,7 @@ void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
     const std::size_t length = std::min<std::size_t>(message.size(), header->dwBufferLength);
     std::memcpy(header->lpData, message.data(), length);
     header->dwBytesRecorded = static_cast<DWORD>(length);
-    header->dwFlags = (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+    StoreHeaderFlags(*header, (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
     stamp = static_cast<DWORD_PTR>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - startTime_)
                                        .count());

@@ -191,6 +191,23 @@ TEST(TransferTest, SilentDeviceEndsWithLostConnectionAfterTheFirstBlock) {
   EXPECT_FALSE(rig.state.busy.IsBusy());
 }
 
+TEST(TransferTest, ProbeArmsAnUnpreparedInputAndStopsAtTheFirstFailingCall) {
+  // The input header cannot be prepared: the first block goes unanswered, and
+  // the probe, finding the header unprepared, tries once more, reports the
+  // failure and ends before its second sending.
+  TransferRig rig(MakeImage(32));
+  rig.midi.AddCallFault(
+      CallFault{.call = MidiCall::kInPrepareHeader, .result = MMSYSERR_NOMEM, .onward = true});
+  rig.OpenPorts();
+  TransferWorker(rig.state);
+
+  const std::string log = rig.Log();
+  EXPECT_TRUE(log.ends_with(std::string("timeout ERRORMIDIINPREPAREHEADER -> MMSYSERR_NOMEM") +
+                            kLostConnectionText + kDanger))
+      << log;
+  EXPECT_EQ(rig.midi.SentMessages(0).size() - rig.FirmwareSent().size(), 1u);
+}
+
 TEST(TransferTest, ReplyWithForeignCommandIsPassedOverWithoutALogText) {
   DeviceModelOptions options;
   options.blockFaults = {BlockFault{.block = 1, .status = 0, .replyCommand = 0x36}};
