@@ -146,7 +146,9 @@ void ControllerSession::Run() {
       }
       SendDue(lock);
     }
-    if (!incoming_.empty() && !Paused())
+    // Sending let go of the lock: look again before waiting, or a stop or an
+    // arrival meanwhile would be waited through.
+    if (stopping_ || (!incoming_.empty() && !Paused()))
       continue;
     std::optional<Clock::time_point> until;
     if (Paused())
