@@ -2,6 +2,7 @@
 #include <iostream>
 #include <span>
 
+#include "app/standard_streams.h"
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/flash_command.h"
@@ -9,6 +10,7 @@
 
 int main(int argc, char** argv) {
   using namespace korvane;
+  ReopenClosedStandardStreams();
   const std::span<const char* const> args(argv + 1,
                                           static_cast<std::size_t>(argc > 0 ? argc - 1 : 0));
   const ParsedCommandLine parsed = ParseCommandLine(args);

@@ -9,6 +9,7 @@
 
 #include "app/qt/start_command.h"
 #include "app/qt/update_app.h"
+#include "app/standard_streams.h"
 
 // The platform's own MIDI back-end: the one korvane_midi_backend holds.
 #ifdef _WIN32
@@ -21,6 +22,7 @@ using PlatformMidiServices = korvane::RtMidiServices;
 
 int main(int argc, char** argv) {
   using namespace korvane;
+  ReopenClosedStandardStreams();
   // --help and --version are answered before QApplication, which needs a display.
   const StartCommand early = ParseStartCommand(std::vector<std::string>(argv + 1, argv + argc));
   if (early.mode == StartCommand::Mode::kHelp) {
