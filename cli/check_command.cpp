@@ -1,12 +1,12 @@
 #include "cli/check_command.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "app/file_select.h"
 #include "app/steps.h"
 #include "app/update_state.h"
 #include "cli/command_line.h"
+#include "cli/log_file.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
 #include "midi/fixed_result_midi_services.h"
@@ -23,17 +23,9 @@ std::string FullPath(const std::string& file) {
   return error ? file : absolute.lexically_normal().string();
 }
 
-bool WriteLog(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
-
 }  // namespace
 
-int RunCheck(const std::string& file, const std::optional<std::string>& logPath, std::ostream& out,
-             std::ostream& err) {
+int RunCheck(const std::string& file, LogFile* log, std::ostream& out, std::ostream& err) {
   NoMidiServices midi;
   TerminalWindow window(out);
   window.SetUpdateFile(FullPath(file));
@@ -73,9 +65,9 @@ int RunCheck(const std::string& file, const std::optional<std::string>& logPath,
   state.workers.JoinAll();
   window.FinishOutput();
 
-  if (logPath && !WriteLog(*logPath, state.log.Text())) {
-    err << "korvane-flash: cannot write the log to " << *logPath << '\n';
-    return kExitLogWrite;
+  if (log != nullptr) {
+    if (const std::string error = log->Write(state.log.Text()); !error.empty())
+      err << "korvane-flash: " << error << '\n';
   }
   return passed ? kExitPassed : kExitRefused;
 }

@@ -3,15 +3,16 @@
 // scan would open the ports. Never starts a MIDI client.
 #pragma once
 
-#include <optional>
 #include <ostream>
 #include <string>
 
 namespace korvane {
 
-// Prints the log to out as it grows; errors go to err. Returns kExitPassed,
-// kExitRefused or kExitLogWrite.
-int RunCheck(const std::string& file, const std::optional<std::string>& logPath, std::ostream& out,
-             std::ostream& err);
+class LogFile;
+
+// Prints the log to out as it grows and writes it to log, if one is open;
+// errors go to err. Returns kExitPassed or kExitRefused: a log that cannot
+// be written at the end is reported, and the check's status stands.
+int RunCheck(const std::string& file, LogFile* log, std::ostream& out, std::ostream& err);
 
 }  // namespace korvane

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "cli/log_file.h"
+
 namespace korvane {
 
 namespace {
@@ -90,8 +92,9 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
       parsed.error = "give only one of --check, --list and --help";
       return parsed;
     }
-    if (option->name == "--log" && command.logPath) {
-      parsed.error = "--log given twice";
+    if ((option->name == "--log" && command.logPath) ||
+        (option->name == "--device" && command.device)) {
+      parsed.error = std::string(option->name) + " given twice";
       return parsed;
     }
     modeSeen = modeSeen || option->selectsMode;
@@ -108,6 +111,8 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
     parsed.error = "--device takes an entry number from 0";
   } else if (command.mode == Command::Mode::kCheck && command.file.empty()) {
     parsed.error = "--check needs a file name";
+  } else if (command.logPath && SameFile(*command.logPath, command.file)) {
+    parsed.error = "--log names the update file, which the log would overwrite";
   }
   return parsed;
 }
@@ -131,7 +136,7 @@ std::string UsageText() {
       "\n"
       "FILE: load, check, find the controllers on every MIDI port pair and "
       "send\n"
-      "the firmware to the chosen one. Ctrl-C stops it between two messages.\n"
+      "the firmware to the chosen one.\n"
       "\n"
       "Exit status: 0 when the update completed (with --check: the file "
       "passed),\n"
@@ -140,7 +145,11 @@ std::string UsageText() {
       "2 when the file was refused, 3 when there was no MIDI port or no "
       "device\n"
       "answered, 4 when no device was chosen, 64 for a bad command line,\n"
-      "74 when the log file could not be written.\n";
+      "74 when the log file could not be opened, 128 + the signal's number\n"
+      "(130 for Ctrl-C) when a signal stopped the run before any firmware was sent.\n"
+      "\n"
+      "SIGINT (Ctrl-C), SIGTERM and SIGHUP stop the run between two messages. Once\n"
+      "firmware was sent, the status of its verdict stands.\n";
   return text;
 }
 

@@ -13,7 +13,9 @@ namespace korvane {
 constexpr int kExitPassed = 0;
 constexpr int kExitRefused = 2;
 constexpr int kExitUsage = 64;     // a bad command line
-constexpr int kExitLogWrite = 74;  // the log file could not be written
+constexpr int kExitLogWrite = 74;  // the log file could not be opened
+// A signal stopped the run before firmware was sent: 128 + its number.
+constexpr int kExitSignalBase = 128;
 
 struct Command {
   enum class Mode { kNone, kHelp, kCheck, kList, kFlash };

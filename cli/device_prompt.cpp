@@ -45,15 +45,20 @@ DeviceChoice PromptForDevice(const std::vector<std::string>& entries,
   if (entries.empty())
     return none;
   if (settings.device) {
-    if (*settings.device >= 0 && static_cast<std::size_t>(*settings.device) < entries.size())
+    if (*settings.device >= 0 && static_cast<std::size_t>(*settings.device) < entries.size()) {
+      err << "korvane-flash: updating device " << *settings.device << ": "
+          << entries[static_cast<std::size_t>(*settings.device)] << '\n';
       return {IDOK, *settings.device};
+    }
     err << "korvane-flash: --device " << *settings.device << " names no device; " << entries.size()
         << " answered:\n";
     ListEntries(entries, err);
     return none;
   }
-  if (entries.size() == 1)
+  if (entries.size() == 1) {
+    err << "korvane-flash: updating the only device: " << entries.front() << '\n';
     return {IDOK, 0};
+  }
   if (!settings.askOnInput) {
     ListEntries(entries, out);
     err << "korvane-flash: " << entries.size() << " devices answered; choose one with --device N\n";
@@ -62,12 +67,18 @@ DeviceChoice PromptForDevice(const std::vector<std::string>& entries,
   ListEntries(entries, out);
   for (;;) {
     out << "Device to update (0-" << entries.size() - 1 << ", empty to cancel): " << std::flush;
-    std::string line;
-    if (!std::getline(in, line) || line.empty())
+    std::optional<std::string> line;
+    if (settings.readLine) {
+      line = settings.readLine();
+    } else if (std::string read; std::getline(in, read)) {
+      line = read;
+    }
+    if (!line || line->empty())
       return none;
-    if (auto index = ParseIndex(line, entries.size()))
+    const std::string& answer = *line;
+    if (auto index = ParseIndex(answer, entries.size()))
       return {IDOK, *index};
-    out << "No device " << line << ".\n";
+    out << "No device " << answer << ".\n";
   }
 }
 

@@ -2,12 +2,12 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 
 #include "app/steps.h"
 #include "app/update_state.h"
 #include "app/workflow.h"
 #include "cli/command_line.h"
+#include "cli/log_file.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
 #include "update/transfer_texts.h"
@@ -20,13 +20,6 @@ std::string FullPath(const std::string& file) {
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(file, error);
   return error ? file : absolute.lexically_normal().string();
-}
-
-bool WriteLog(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return static_cast<bool>(out);
 }
 
 bool EndsWith(const std::string& text, std::string_view end) {
@@ -59,11 +52,18 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
 
   Phase phase = Phase::kFile;
   int status = kExitRefused;
+  // Where a stop request found the run before any firmware went out.
+  const char* stoppedWhile = nullptr;
+  bool choiceStopped = false;  // the device prompt was cancelled by the stop
   RunStepLoop(window, state.workers, [&](int step) {
-    if (state.stopRequested.load(std::memory_order_acquire) && phase != Phase::kTransfer) {
-      status = phase == Phase::kFile ? kExitRefused : kExitNoDevice;
+    if (state.stopRequested.load(std::memory_order_acquire) && phase != Phase::kTransfer &&
+        phase != Phase::kDone) {
+      stoppedWhile = phase == Phase::kFile ? "while the file was loaded and checked"
+                                           : "while the ports were scanned";
       return StepOutcome::kStop;
     }
+    if (step == STEP_CHOOSE_DEVICE)
+      phase = Phase::kChoice;
     workflow.HandleStep(step);
     switch (step) {
       case STEP_SCAN_PORTS:
@@ -85,6 +85,7 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
         } else {
           status = kExitNotChosen;
           phase = Phase::kDone;
+          choiceStopped = state.stopRequested.load(std::memory_order_acquire);
         }
         return StepOutcome::kContinue;
       case STEP_RESET_PORTS:
@@ -101,17 +102,32 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
   // close.
   state.workers.JoinAll();
   stop.Attach(nullptr);
-  if (phase == Phase::kTransfer && state.stopRequested.load())
-    status = kExitDanger;
-  else if (phase == Phase::kScan && state.stopRequested.load())
-    status = kExitNoDevice;
+  const StopCause cause = stop.Cause();
+  const bool stopped = state.stopRequested.load() && cause.signal != 0;
+  if (stopped && phase == Phase::kScan && stoppedWhile == nullptr)
+    stoppedWhile = "while the ports were scanned";
+  if (stopped && phase == Phase::kTransfer)
+    status = TransferStatus(state.log.Text());
+  else if (stoppedWhile != nullptr)
+    status = kExitSignalBase + cause.signal;
   if (workflow.PortsOpen())
     workflow.HandleStep(STEP_RESET_PORTS);
   window.FinishOutput();
 
-  if (settings.logPath && !WriteLog(*settings.logPath, state.log.Text())) {
-    err << "korvane-flash: cannot write the log to " << *settings.logPath << '\n';
-    return kExitLogWrite;
+  if (stopped) {
+    const std::string prefix =
+        std::string("korvane-flash: stopped on request (") + cause.name + ") ";
+    if (phase == Phase::kTransfer)
+      err << prefix << "during the update; the verdict above stands\n";
+    else if (stoppedWhile != nullptr)
+      err << prefix << stoppedWhile << "; nothing was sent\n";
+    else if (choiceStopped)
+      err << prefix << "at the device choice; nothing was sent\n";
+  }
+  if (settings.log != nullptr) {
+    // The verdict's status stands: the log's failure is only reported.
+    if (const std::string error = settings.log->Write(state.log.Text()); !error.empty())
+      err << "korvane-flash: " << error << '\n';
   }
   return status;
 }

@@ -10,6 +10,7 @@
 
 namespace korvane {
 
+class LogFile;
 class MidiServices;
 class TerminalWindow;
 
@@ -20,21 +21,32 @@ constexpr int kExitNotChosen = 4;
 
 struct FlashSettings {
   std::string file;
-  std::optional<std::string> logPath;
+  LogFile* log = nullptr;     // --log, already open
   std::optional<int> device;  // --device N
 };
 
-// Whatever asks for a stop from outside (Ctrl-C on a terminal): the run
-// points it at the state's stop request while the state exists.
+// What asked for the stop: its signal number and the name the user knows.
+struct StopCause {
+  int signal = 0;  // 0: nothing asked
+  const char* name = "";
+};
+
+// Whatever asks for a stop from outside (Ctrl-C on a terminal, SIGTERM,
+// SIGHUP): the run points it at the state's stop request while the state
+// exists.
 class StopSource {
  public:
   virtual ~StopSource() = default;
   // A request that came before is passed on; nullptr detaches.
   virtual void Attach(std::atomic<bool>* stopRequested) = 0;
+  virtual StopCause Cause() const = 0;
 };
 
 // Runs the update on midi through window (which carries the device choice
-// rules). Every port opened is closed before it returns.
+// rules). Every port opened is closed before it returns. A stop request
+// before any firmware was sent ends it with 128 + the signal's number (the
+// device prompt: not chosen); once firmware was sent, the verdict's status
+// stands. Either way err says the run was stopped on request.
 int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& window,
              StopSource& stop, std::ostream& err);
 

@@ -5,6 +5,8 @@
 
 namespace korvane {
 
-int RunList(std::ostream& out);
+// The list on out; kExitPassed, or kExitNoDevice with the reason on err when
+// no MIDI system runs or none has a port.
+int RunList(std::ostream& out, std::ostream& err);
 
 }  // namespace korvane

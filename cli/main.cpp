@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "cli/flash_command.h"
 #include "cli/list_command.h"
+#include "cli/log_file.h"
 
 int main(int argc, char** argv) {
   using namespace korvane;
@@ -18,13 +19,23 @@ int main(int argc, char** argv) {
     std::cerr << "korvane-flash: " << parsed.error << "\n\n" << UsageText();
     return kExitUsage;
   }
+  // Opened before anything else: a log that cannot be written is known
+  // before a MIDI port is touched.
+  LogFile log;
+  if (parsed.command.logPath) {
+    if (const std::string error = log.Open(*parsed.command.logPath); !error.empty()) {
+      std::cerr << "korvane-flash: " << error << '\n';
+      return kExitLogWrite;
+    }
+  }
+  LogFile* const logFile = log.IsOpen() ? &log : nullptr;
   switch (parsed.command.mode) {
     case Command::Mode::kCheck:
-      return RunCheck(parsed.command.file, parsed.command.logPath, std::cout, std::cerr);
+      return RunCheck(parsed.command.file, logFile, std::cout, std::cerr);
     case Command::Mode::kList:
-      return RunList(std::cout);
+      return RunList(std::cout, std::cerr);
     case Command::Mode::kFlash:
-      return RunFlashCommand({parsed.command.file, parsed.command.logPath, parsed.command.device});
+      return RunFlashCommand({parsed.command.file, logFile, parsed.command.device});
     default:
       std::cout << UsageText();
       return kExitPassed;

@@ -16,13 +16,15 @@ std::string ProductName(const char (&name)[MAXPNAMELEN]) {
 
 }  // namespace
 
-void PrintPortList(MidiServices& services, std::ostream& out) {
+int PrintPortList(MidiServices& services, std::ostream& out) {
+  int listed = 0;
   const UINT inputs = services.midiInGetNumDevs();
   for (UINT id = 0; id < inputs; ++id) {
     MIDIINCAPSA caps{};
     if (services.midiInGetDevCapsA(id, &caps, sizeof(caps)) != MMSYSERR_NOERROR)
       continue;
     out << "in " << id << ": " << ProductName(caps.szPname) << '\n';
+    ++listed;
   }
   const UINT outputs = services.midiOutGetNumDevs();
   for (UINT id = 0; id < outputs; ++id) {
@@ -30,7 +32,9 @@ void PrintPortList(MidiServices& services, std::ostream& out) {
     if (services.midiOutGetDevCapsA(id, &caps, sizeof(caps)) != MMSYSERR_NOERROR)
       continue;
     out << "out " << id << ": " << ProductName(caps.szPname) << '\n';
+    ++listed;
   }
+  return listed;
 }
 
 }  // namespace korvane

@@ -7,7 +7,8 @@ namespace korvane {
 
 class MidiServices;
 
-// Writes "in N: NAME" for every input and "out N: NAME" for every output.
-void PrintPortList(MidiServices& services, std::ostream& out);
+// Writes "in N: NAME" for every input and "out N: NAME" for every output;
+// returns how many ports it listed.
+int PrintPortList(MidiServices& services, std::ostream& out);
 
 }  // namespace korvane

@@ -1,12 +1,16 @@
 // The full update's entry on Linux and macOS: RtMidi's MIDI system.
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <iostream>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "cli/flash_command.h"
@@ -17,10 +21,10 @@ namespace korvane {
 
 namespace {
 
-// Takes SIGINT (Ctrl-C) and SIGTERM as a stop request: both are blocked in
-// every thread and waited for on a thread of its own, so no handler runs.
-// Made before any other thread (the MIDI system's) so that they all inherit
-// the blocked signals.
+// Takes SIGINT (Ctrl-C), SIGTERM and SIGHUP (the terminal went away) as a
+// stop request: they are blocked in every thread and waited for on a thread
+// of its own, so no handler runs. Made before any other thread (the MIDI
+// system's) so that they all inherit the blocked signals.
 class SignalWatch final : public StopSource {
  public:
   SignalWatch();
@@ -28,14 +32,16 @@ class SignalWatch final : public StopSource {
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
   void Attach(std::atomic<bool>* stopRequested) override;
+  StopCause Cause() const override;
+  bool Signalled() const { return signal_.load(std::memory_order_acquire) != 0; }
 
  private:
   void Watch();
 
   sigset_t signals_;
-  std::mutex mutex_;  // guards target_ and signalled_
+  std::mutex mutex_;  // guards target_
   std::atomic<bool>* target_ = nullptr;
-  bool signalled_ = false;
+  std::atomic<int> signal_{0};  // the first signal that came
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
@@ -44,6 +50,7 @@ SignalWatch::SignalWatch() {
   sigemptyset(&signals_);
   sigaddset(&signals_, SIGINT);
   sigaddset(&signals_, SIGTERM);
+  sigaddset(&signals_, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
   thread_ = std::thread([this] { Watch(); });
 }
@@ -56,20 +63,58 @@ SignalWatch::~SignalWatch() {
 void SignalWatch::Attach(std::atomic<bool>* stopRequested) {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = stopRequested;
-  if (target_ && signalled_)
+  if (target_ && Signalled())
     target_->store(true, std::memory_order_release);
+}
+
+StopCause SignalWatch::Cause() const {
+  switch (signal_.load(std::memory_order_acquire)) {
+    case SIGINT:
+      return {SIGINT, "Ctrl-C"};
+    case SIGTERM:
+      return {SIGTERM, "SIGTERM"};
+    case SIGHUP:
+      return {SIGHUP, "SIGHUP"};
+    default:
+      return {};
+  }
 }
 
 void SignalWatch::Watch() {
   // Looks now and then whether the run is over, so that the thread can end.
   const timespec poll{0, 50 * 1000 * 1000};
   while (!done_) {
-    if (sigtimedwait(&signals_, nullptr, &poll) > 0) {
+    const int signal = sigtimedwait(&signals_, nullptr, &poll);
+    if (signal > 0) {
       std::lock_guard<std::mutex> lock(mutex_);
-      signalled_ = true;
+      int none = 0;
+      signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel);
       if (target_)
         target_->store(true, std::memory_order_release);
     }
+  }
+}
+
+// A line from the terminal, given up as soon as a stop was asked for: the
+// prompt must not keep a stopped run waiting for Enter.
+std::optional<std::string> ReadLineUnlessStopped(const SignalWatch& signals) {
+  std::string line;
+  for (;;) {
+    if (signals.Signalled())
+      return std::nullopt;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&input, 1, 50);
+    if (ready < 0 && errno != EINTR)
+      return std::nullopt;
+    if (ready <= 0)
+      continue;
+    char c = 0;
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got <= 0)
+      return line.empty() ? std::nullopt : std::optional<std::string>(line);
+    if (c == '\n')
+      return line;
+    line += c;
   }
 }
 
@@ -84,6 +129,7 @@ int RunFlashCommand(const FlashSettings& settings) {
   setup.progress = isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr;
   setup.device.device = settings.device;
   setup.device.askOnInput = isatty(STDIN_FILENO) == 1;
+  setup.device.readLine = [&signals] { return ReadLineUnlessStopped(signals); };
   TerminalWindow window(std::cout, setup);
   return RunFlash(settings, midi, window, signals, std::cerr);
 }

@@ -28,6 +28,7 @@ class ConsoleStopWatch final : public StopSource {
   ConsoleStopWatch(const ConsoleStopWatch&) = delete;
   ConsoleStopWatch& operator=(const ConsoleStopWatch&) = delete;
   void Attach(std::atomic<bool>* stopRequested) override;
+  StopCause Cause() const override;
 
  private:
   static BOOL WINAPI OnControl(DWORD type);
@@ -63,6 +64,12 @@ void ConsoleStopWatch::Attach(std::atomic<bool>* stopRequested) {
   target_ = stopRequested;
   if (target_ && signalled_)
     target_->store(true, std::memory_order_release);
+}
+
+StopCause ConsoleStopWatch::Cause() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Ctrl-C and Ctrl-Break both stand for the interrupt signal.
+  return signalled_ ? StopCause{2, "Ctrl-C"} : StopCause{};
 }
 
 BOOL WINAPI ConsoleStopWatch::OnControl(DWORD type) {

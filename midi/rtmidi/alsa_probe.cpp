@@ -15,12 +15,19 @@ void SilenceAlsa() {
 }
 
 bool AlsaCanStart() {
+  return AlsaWhyNot().empty();
+}
+
+std::string AlsaWhyNot() {
   SilenceAlsa();
   snd_seq_t* seq = nullptr;
-  if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
-    return false;
+  const int result = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+  if (result < 0) {
+    return std::string("the sequencer does not open (") + snd_strerror(result) +
+           "; the kernel needs the snd-seq module and /dev/snd/seq)";
+  }
   snd_seq_close(seq);
-  return true;
+  return {};
 }
 
 }  // namespace korvane::rtmidi_backend
@@ -32,6 +39,9 @@ namespace korvane::rtmidi_backend {
 void SilenceAlsa() {}
 bool AlsaCanStart() {
   return false;
+}
+std::string AlsaWhyNot() {
+  return "not built in";
 }
 
 }  // namespace korvane::rtmidi_backend

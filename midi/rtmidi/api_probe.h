@@ -3,6 +3,9 @@
 // answer false, and silence nothing, when the library was not built in.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace korvane::rtmidi_backend {
 
 // Process-wide and idempotent: the libraries print through one global hook each.
@@ -14,5 +17,17 @@ bool AlsaCanStart();
 
 // True when a running server accepts a client; a server is never started for us.
 bool JackCanStart();
+
+// Why the API cannot start now, for the user; empty when it can.
+std::string AlsaWhyNot();
+std::string JackWhyNot();
+
+// Every MIDI system this build can use, in numbering order, with why it does
+// not start now (empty when it does).
+struct ApiState {
+  std::string name;
+  std::string whyNot;
+};
+std::vector<ApiState> ProbeApis();
 
 }  // namespace korvane::rtmidi_backend

@@ -31,6 +31,26 @@ bool ApiCanStart(RtMidi::Api api) {
   }
 }
 
+std::vector<ApiState> ProbeApis() {
+  std::vector<ApiState> states;
+  for (RtMidi::Api api : UsableApis()) {
+    switch (api) {
+      case RtMidi::LINUX_ALSA:
+        states.push_back({"ALSA", AlsaWhyNot()});
+        break;
+      case RtMidi::UNIX_JACK:
+        states.push_back({"JACK", JackWhyNot()});
+        break;
+      case RtMidi::MACOSX_CORE:
+        states.push_back({"CoreMIDI", {}});
+        break;
+      default:
+        break;
+    }
+  }
+  return states;
+}
+
 int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName) {
   try {
     errors.Clear();

@@ -3,6 +3,8 @@
 #if KORVANE_HAVE_JACK
 #include <jack/jack.h>
 
+#include <cstdlib>
+
 namespace korvane::rtmidi_backend {
 namespace {
 
@@ -16,13 +18,20 @@ void SilenceJack() {
 }
 
 bool JackCanStart() {
+  return JackWhyNot().empty();
+}
+
+std::string JackWhyNot() {
   SilenceJack();
   jack_status_t status{};
   jack_client_t* client = jack_client_open("Korvane Update", JackNoStartServer, &status);
-  if (client == nullptr)
-    return false;
+  if (client == nullptr) {
+    const char* server = std::getenv("JACK_DEFAULT_SERVER");
+    return std::string("no server \"") + (server != nullptr && *server ? server : "default") +
+           "\" accepts clients";
+  }
   jack_client_close(client);
-  return true;
+  return {};
 }
 
 }  // namespace korvane::rtmidi_backend
@@ -34,6 +43,9 @@ namespace korvane::rtmidi_backend {
 void SilenceJack() {}
 bool JackCanStart() {
   return false;
+}
+std::string JackWhyNot() {
+  return "not built in";
 }
 
 }  // namespace korvane::rtmidi_backend

@@ -30,11 +30,12 @@ class KorvaneFlash : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  // Runs the program with args (already quoted) in the folder cwd; returns
-  // its exit status.
-  int Run(const std::string& args, const std::string& cwd = ".") {
-    const std::string command = "cd '" + cwd + "' && '" + std::string(KORVANE_FLASH_PATH) + "' " +
-                                args + " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
+  // Runs the program with args (already quoted) in the folder cwd, with env
+  // ("NAME=value") set; returns its exit status.
+  int Run(const std::string& args, const std::string& cwd = ".", const std::string& env = "") {
+    const std::string command = "cd '" + cwd + "' && " + env + " '" +
+                                std::string(KORVANE_FLASH_PATH) + "' " + args + " >'" +
+                                Path("stdout") + "' 2>'" + Path("stderr") + "'";
     const int raw = std::system(command.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
@@ -82,6 +83,37 @@ TEST_F(KorvaneFlash, BadCommandLineGivesUsageOnStderr) {
   EXPECT_NE(Read("stderr").find("korvane-flash --check FILE [--log PATH]"), std::string::npos);
   EXPECT_EQ(Run("--frobnicate"), 64);
   EXPECT_EQ(Run(""), 64);
+}
+
+TEST_F(KorvaneFlash, LogFileProblemsSayWhyAndTheVerdictStands) {
+  const std::string file = kData + "/trw1000-sample.syx";
+  // Opened first: a path that cannot be written ends the run before anything.
+  EXPECT_EQ(Run("--check '" + file + "' --log '" + Path("no-dir/log") + "'"), 74);
+  EXPECT_EQ(Read("stdout"), "");
+  EXPECT_EQ(Read("stderr"), "korvane-flash: cannot open the log file " + Path("no-dir/log") +
+                                ": No such file or directory\n");
+  // Written at the end: a failure then is reported and the status stands.
+  EXPECT_EQ(Run("--check '" + file + "' --log /dev/full"), 0);
+  EXPECT_EQ(Read("stderr"),
+            "korvane-flash: cannot write the log to /dev/full: No space left on device\n");
+  // The log must not overwrite the file it describes, nor --device be given twice.
+  std::filesystem::copy_file(file, Path("update.syx"));
+  EXPECT_EQ(Run("--check update.syx --log ./update.syx", dir_.string()), 64);
+  EXPECT_EQ(std::filesystem::file_size(Path("update.syx")), std::filesystem::file_size(file));
+  EXPECT_EQ(Run("--device 0 --device 1 update.syx", dir_.string()), 64);
+  EXPECT_NE(Read("stderr").find("--device given twice"), std::string::npos);
+}
+
+TEST_F(KorvaneFlash, ListWithNoMidiSystemSaysWhichWereTriedAndExitsThree) {
+  if (std::filesystem::exists("/dev/snd/seq"))
+    GTEST_SKIP() << "this machine has an ALSA sequencer: a MIDI system runs";
+  const std::string server = "korvane-nobody-" + std::to_string(::getpid());
+  EXPECT_EQ(Run("--list", ".", "JACK_DEFAULT_SERVER=" + server), 3);
+  EXPECT_EQ(Read("stdout"), "");
+  const std::string err = Read("stderr");
+  EXPECT_TRUE(err.starts_with("korvane-flash: no MIDI system runs:\n  ALSA: ")) << err;
+  EXPECT_NE(err.find("  JACK: no server \"" + server + "\" accepts clients\n"), std::string::npos)
+      << err;
 }
 
 TEST_F(KorvaneFlash, HelpGoesToStdout) {

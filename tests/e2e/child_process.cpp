@@ -23,7 +23,7 @@ ChildProcess::~ChildProcess() {
 }
 
 std::string ChildProcess::Start(const std::vector<std::string>& args,
-                                const std::string& outputPrefix) {
+                                const std::string& outputPrefix, const std::string& stdinPath) {
   stdoutPath_ = outputPrefix + ".out";
   stderrPath_ = outputPrefix + ".err";
   std::vector<char*> argv;
@@ -32,7 +32,7 @@ std::string ChildProcess::Start(const std::vector<std::string>& args,
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDWR, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath_.c_str(),

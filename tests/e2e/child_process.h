@@ -1,5 +1,6 @@
 // A program run as a real child process for the end-to-end tests: its
-// standard output and error go to files, its standard input is /dev/null.
+// standard output and error go to files, its standard input is /dev/null
+// unless a test gives it a terminal.
 #pragma once
 
 #include <sys/types.h>
@@ -18,8 +19,10 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Empty on success, else why the program could not be started.
-  std::string Start(const std::vector<std::string>& args, const std::string& outputPrefix);
+  // Empty on success, else why the program could not be started. Its input
+  // is stdinPath (a terminal's device, to seem typed at).
+  std::string Start(const std::vector<std::string>& args, const std::string& outputPrefix,
+                    const std::string& stdinPath = "/dev/null");
 
   void Signal(int signal) const;
   // The exit status once the child has ended, nothing if it did not end by

@@ -90,10 +90,11 @@ RunResult JackEndToEnd::Flash(std::vector<std::string> options, const std::strin
 }
 
 std::unique_ptr<ChildProcess> JackEndToEnd::StartFlash(const std::string& image,
-                                                       const std::string& name) {
+                                                       const std::string& name,
+                                                       const std::string& stdinPath) {
   auto flash = std::make_unique<ChildProcess>();
   const std::string error =
-      flash->Start({kFlash, "--log", LogPath(name), image}, dir_ + "/" + name);
+      flash->Start({kFlash, "--log", LogPath(name), image}, dir_ + "/" + name, stdinPath);
   EXPECT_TRUE(error.empty()) << error;
   return flash;
 }

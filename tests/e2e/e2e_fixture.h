@@ -41,9 +41,10 @@ class JackEndToEnd : public ::testing::Test {
   // korvane-flash to its end, with --log LogPath(name).
   RunResult Flash(std::vector<std::string> options, const std::string& image,
                   const std::string& name = "flash");
-  // The same, running in the background.
+  // The same, running in the background, its input from stdinPath.
   std::unique_ptr<ChildProcess> StartFlash(const std::string& image,
-                                           const std::string& name = "flash");
+                                           const std::string& name = "flash",
+                                           const std::string& stdinPath = "/dev/null");
   std::string LogPath(const std::string& name = "flash") const {
     return dir_ + "/" + name + ".log";
   }

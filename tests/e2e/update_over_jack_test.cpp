@@ -100,6 +100,11 @@ TEST_F(UpdateOverJack, TwoControllersAreListedAndDeviceChoosesOne) {
 
   RunResult flash = Flash({"--device", std::to_string(twoIndex)}, image);
   EXPECT_EQ(flash.status, 0) << flash.out << flash.err;
+  // The terminal says which controller it updates.
+  EXPECT_NE(flash.err.find("korvane-flash: updating device " + std::to_string(twoIndex) +
+                           ":      SIM-TWO (Sim Two In:Sim Two/Sim Two Out:Sim Two)\n"),
+            std::string::npos)
+      << flash.err;
   EXPECT_EQ(ReadFile(LogPath()), LogHead(image) + BlockLine(2, 1) + kSuccess);
   EXPECT_EQ(StopSim(two, "Sim Two"), image_);
   EXPECT_EQ(StopSim(one, "Sim One"), "");
