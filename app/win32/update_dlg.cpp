@@ -22,6 +22,22 @@ INT_PTR Answer(HWND dialog, LRESULT result) {
   return TRUE;
 }
 
+// The log's window procedure before ours; the same for every edit control.
+WNDPROC g_editProc = nullptr;
+
+// Enter on the log is the accept command, as for any control that is not a
+// push button: the edit control would keep it to itself under some versions
+// of the platform (it asks for every key of a multi-line edit).
+LRESULT CALLBACK LogProc(HWND log, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+    SendMessageA(GetParent(log), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+  }
+  if (message == WM_CHAR && wParam == '\r')
+    return 0;
+  return CallWindowProcA(g_editProc, log, message, wParam, lParam);
+}
+
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(MidiServices& midi)
@@ -111,6 +127,10 @@ void CUpdateDlg::OnInitDialog() {
       AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
     }
   }
+  HWND log = GetDlgItem(dialog, IDC_LOG);
+  g_editProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogProc)));
+
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
