@@ -14,9 +14,11 @@
 
 namespace {
 
+// WM_GETTEXT itself: GetWindowText does not ask a window of another process.
 std::string Text(HWND window) {
-  char text[65536] = {};
-  GetWindowTextA(window, text, sizeof text);
+  static char text[65536];
+  text[0] = '\0';
+  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
