@@ -10,6 +10,16 @@
 
 namespace korvane {
 
+namespace {
+
+// A stdcall function (on 32-bit Windows a lambda is not one).
+BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
+}  // namespace
+
 void Win32Window::Attach(HWND dialog) {
   dialog_ = dialog;
   windowThread_ = GetWindowThreadProcessId(dialog, nullptr);
@@ -167,13 +177,7 @@ void Win32Window::CancelFileDialog() const {
   const DWORD thread = fileDialogThread_.load(std::memory_order_acquire);
   if (thread == 0)
     return;
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM) -> BOOL {
-        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-        return TRUE;
-      },
-      0);
+  EnumThreadWindows(thread, CancelDialog, 0);
 }
 
 void Win32Window::PumpUntil(const std::function<bool()>& done) {

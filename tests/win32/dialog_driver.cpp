@@ -62,25 +62,32 @@ std::vector<int> ChildOrder(HWND dialog) {
   return ids;
 }
 
+namespace {
+
+struct Search {
+  HWND owner;
+  const char* caption;
+  HWND found;
+};
+
+// A stdcall function (on 32-bit Windows a lambda is not one).
+BOOL CALLBACK MatchDialog(HWND window, LPARAM data) {
+  auto& s = *reinterpret_cast<Search*>(data);
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::string(className) == "#32770" && GetWindow(window, GW_OWNER) == s.owner &&
+      IsWindowVisible(window) && WindowText(window) == s.caption) {
+    s.found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
 HWND FindOwnedDialog(HWND owner, const char* caption) {
-  struct Search {
-    HWND owner;
-    const char* caption;
-    HWND found;
-  } search{owner, caption, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto& s = *reinterpret_cast<Search*>(data);
-        char className[16] = {};
-        GetClassNameA(window, className, sizeof className);
-        if (std::string(className) == "#32770" && GetWindow(window, GW_OWNER) == s.owner &&
-            IsWindowVisible(window) && WindowText(window) == s.caption) {
-          s.found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  Search search{owner, caption, nullptr};
+  EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
