@@ -25,15 +25,17 @@ INT_PTR Answer(HWND dialog, LRESULT result) {
 // The log's window procedure before ours; the same for every edit control.
 WNDPROC g_editProc = nullptr;
 
-// Enter on the log is the accept command, as for any control that is not a
-// push button: the edit control would keep it to itself under some versions
-// of the platform (it asks for every key of a multi-line edit).
+// Enter on the log is the accept command and Escape the cancel command, as on
+// any control that is not a push button: a multi-line edit asks the dialog
+// manager for every key and would keep Enter to itself, and turn Escape into
+// a close request, which is dropped without a question while busy.
 LRESULT CALLBACK LogProc(HWND log, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-    SendMessageA(GetParent(log), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  if (message == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_ESCAPE)) {
+    const WORD command = wParam == VK_RETURN ? IDOK : IDCANCEL;
+    SendMessageA(GetParent(log), WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
     return 0;
   }
-  if (message == WM_CHAR && wParam == '\r')
+  if (message == WM_CHAR && (wParam == '\r' || wParam == 0x1B))
     return 0;
   return CallWindowProcA(g_editProc, log, message, wParam, lParam);
 }

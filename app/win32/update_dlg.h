@@ -20,8 +20,6 @@
 
 namespace korvane {
 
-inline constexpr const char* kMainCaption = "Aldermark Korvane Update Utility";
-
 class CUpdateDlg {
  public:
   explicit CUpdateDlg(MidiServices& midi);
@@ -36,8 +34,6 @@ class CUpdateDlg {
 
   HWND Hwnd() const { return window_.Dialog(); }
   UpdateState& State() { return *state_; }
-  Workflow& Flow() { return workflow_; }
-  Win32Window& WindowSeam() { return window_; }
   // The dialog's end: its result, and whether everything was released.
   bool Ended() const { return ended_; }
   INT_PTR Result() const { return result_; }
