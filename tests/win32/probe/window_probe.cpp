@@ -7,6 +7,8 @@
 //   korvane-window-probe close     asks the dialog to close (WM_CLOSE)
 //
 // Exit status 0, or 1 when the dialog is not there, 64 for a bad command.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -27,6 +29,8 @@ std::string Text(HWND window) {
 int main(int argc, char** argv) {
   if (argc != 2)
     return 64;
+  // The log's own bytes: no second CR before each LF.
+  _setmode(_fileno(stdout), _O_BINARY);
   const std::string command = argv[1];
   HWND dialog = FindWindowA("#32770", "Aldermark Korvane Update Utility");
   if (dialog == nullptr)
