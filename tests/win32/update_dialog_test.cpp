@@ -179,14 +179,12 @@ TEST_F(UpdateDialogTest, AboutBoxForSystemCommands16To31) {
   for (WPARAM command : {16, 31, 32}) {
     std::string text;
     RECT client{}, want{};
-    WhenShown about(
-        main_, "About KORVANEUPDATE",
-        [&](HWND box) {
-          text = WindowText(FindWindowExA(box, nullptr, "Static", "KORVANEUPDATE Version 1.0"));
-          GetClientRect(box, &client);
-          want = FromDialogUnits(box, 0, 0, 235, 55);
-          SendMessageA(box, WM_COMMAND, IDOK, 0);
-        });
+    WhenShown about(main_, "About KORVANEUPDATE", [&](HWND box) {
+      text = WindowText(FindWindowExA(box, nullptr, "Static", "KORVANEUPDATE Version 1.0"));
+      GetClientRect(box, &client);
+      want = FromDialogUnits(box, 0, 0, 235, 55);
+      SendMessageA(box, WM_COMMAND, IDOK, 0);
+    });
     // 32 gets the default handling: the call returns with no box to close.
     SendMessageA(main_, WM_SYSCOMMAND, command, 0);
     if (command == 32) {
@@ -354,6 +352,35 @@ TEST_F(UpdateDialogTest, ClosingDuringTransferAsksTwiceThenStopsAndReleases) {
   EXPECT_EQ(midi_.CallCount(MidiCall::kInClose), midi_.CallCount(MidiCall::kInOpen));
   EXPECT_EQ(midi_.CallCount(MidiCall::kOutClose), midi_.CallCount(MidiCall::kOutOpen));
   EXPECT_LT(midi_.Controller(controller).FirmwareMessages(), 600u);
+}
+
+// The record every program that shows the dialogs carries, this test too.
+TEST(VersionRecordTest, NamesTheProgramAndItsVersion) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &unused);
+  ASSERT_GT(size, 0u);
+  std::vector<char> record(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, record.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  for (DWORD most : {fixed->dwFileVersionMS, fixed->dwProductVersionMS})
+    EXPECT_EQ(most, 0x10000u);
+  for (DWORD least : {fixed->dwFileVersionLS, fixed->dwProductVersionLS})
+    EXPECT_EQ(least, 1u);
+  const auto value = [&](const std::string& name) {
+    char* text = nullptr;
+    const std::string key = "\\StringFileInfo\\040904B0\\" + name;
+    return VerQueryValueA(record.data(), key.c_str(), reinterpret_cast<void**>(&text), &length)
+               ? std::string(text)
+               : std::string();
+  };
+  EXPECT_EQ(value("Comments"), "Update Utility for Korvane Series");
+  EXPECT_EQ(value("InternalName"), "KORVANEUPDATE");
+  EXPECT_EQ(value("ProductName"), "KORVANEUPDATE Application");
+  EXPECT_EQ(value("FileVersion"), "1, 0, 0, 1");
 }
 
 }  // namespace
