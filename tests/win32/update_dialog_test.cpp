@@ -72,14 +72,22 @@ std::string WriteUpdateFile(const std::vector<std::uint8_t>& image) {
   return path;
 }
 
-// Answers the open-file dialog with a typed name that has no extension.
-std::unique_ptr<WhenShown> TypeFileName(HWND main, std::string typed, std::string* filter) {
-  return std::make_unique<WhenShown>(main, "Open", [typed, filter](HWND dialog) {
+// What the open-file dialog showed: its file types, and whether the main
+// dialog, its owner, was disabled.
+struct FileDialogSeen {
+  std::string filter;
+  bool ownerDisabled = false;
+};
+
+// Answers the open-file dialog with a typed name.
+std::unique_ptr<WhenShown> TypeFileName(HWND main, std::string typed, FileDialogSeen* seen) {
+  return std::make_unique<WhenShown>(main, "Open", [main, typed, seen](HWND dialog) {
+    seen->ownerDisabled = !IsWindowEnabled(main);
     // The file type list (cmb1) and the file name box (cmb13, or edt1).
     HWND types = GetDlgItem(dialog, 0x470);
     char shown[64] = {};
     SendMessageA(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(shown));
-    *filter = shown;
+    seen->filter = shown;
     const int nameBox = GetDlgItem(dialog, 0x47c) != nullptr ? 0x47c : 0x480;
     SetDlgItemTextA(dialog, nameBox, typed.c_str());
     SendMessageA(dialog, WM_COMMAND, IDOK, 0);
@@ -260,14 +268,16 @@ TEST_F(UpdateDialogTest, OpenChecksTheSampleAndScansWithoutAPort) {
   GetFullPathNameA(KORVANE_TEST_DATA_DIR "/trw1000-sample.syx", MAX_PATH, full, nullptr);
   std::string typed = full;
   typed.resize(typed.size() - 4);  // the dialog adds "syx" itself
-  std::string filter;
-  auto answer = TypeFileName(main_, typed, &filter);
+  FileDialogSeen seen;
+  auto answer = TypeFileName(main_, typed, &seen);
   SendDlgItemMessageA(main_, kOpenButton, BM_CLICK, 0, 0);
   EXPECT_FALSE(Shown(main_, kOpenButton));
   ASSERT_TRUE(PumpUntil(main_, [&] { return Shown(main_, kRescanButton); }));
   answer.reset();
 
-  EXPECT_EQ(filter, "SysEx Files (*.syx)");
+  EXPECT_EQ(seen.filter, "SysEx Files (*.syx)");
+  EXPECT_TRUE(seen.ownerDisabled);
+  EXPECT_TRUE(IsWindowEnabled(main_));
   const std::string expected = std::string(kGreeting) + "\r\nChecking file: " + full +
                                "\r\nTRW1000 update file selected." + kCheckingPortsText +
                                kNoPortText;
@@ -295,8 +305,8 @@ TEST_F(UpdateDialogTest, ClosingDuringTransferAsksTwiceThenStopsAndReleases) {
   const int controller = midi_.AttachController(out, {in});
   const std::string path = WriteUpdateFile(testing::MakeImage(600, 300));
   Open();
-  std::string filter;
-  auto answer = TypeFileName(main_, path, &filter);
+  FileDialogSeen seen;
+  auto answer = TypeFileName(main_, path, &seen);
   WhenShown choose(main_, "Please select device to update",
                    [](HWND d) { SendMessageA(d, WM_COMMAND, IDOK, 0); });
   SendDlgItemMessageA(main_, kOpenButton, BM_CLICK, 0, 0);
