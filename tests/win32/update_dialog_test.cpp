@@ -299,6 +299,19 @@ TEST_F(UpdateDialogTest, OpenChecksTheSampleAndScansWithoutAPort) {
   }));
 }
 
+TEST_F(UpdateDialogTest, TheDialogsEndCancelsAnOpenFileDialog) {
+  Open();
+  // The file dialog's worker is not busy: the cancel command passes at once,
+  // and the dialog's end has to close the file dialog to join the worker.
+  WhenShown end(main_, "Open", [&](HWND) { PostMessageA(main_, WM_COMMAND, IDCANCEL, 0); });
+  SendDlgItemMessageA(main_, kOpenButton, BM_CLICK, 0, 0);
+  ASSERT_TRUE(PumpUntil(main_, [&] { return dialog_->Released(); }));
+  EXPECT_TRUE(end.Found());
+  EXPECT_FALSE(dialog_->State().workers.AnyRunning());
+  EXPECT_FALSE(dialog_->State().filePath.has_value());
+  EXPECT_EQ(dialog_->Result(), IDCANCEL);
+}
+
 TEST_F(UpdateDialogTest, ClosingDuringTransferAsksTwiceThenStopsAndReleases) {
   const UINT in = midi_.AddInput("Panel In");
   const UINT out = midi_.AddOutput("Panel Out");
