@@ -12,13 +12,13 @@ void Workflow::HandleStep(int step) {
   UpdateState& state = state_;
   switch (step) {
     case STEP_SELECT_FILE:
-      state.workers.Start([&state] { FileSelectWorker(state); });
+      StartFileWorker(&FileSelectWorker);
       break;
     case STEP_LOAD_FILE:
-      state.workers.Start([&state] { FileLoadWorker(state); });
+      StartFileWorker(&FileLoadWorker);
       break;
     case STEP_CHECK_FILE:
-      state.workers.Start([&state] { FileCheckWorker(state); });
+      StartFileWorker(&FileCheckWorker);
       break;
     case STEP_SCAN_PORTS:
       ScanPorts();
@@ -42,6 +42,15 @@ void Workflow::HandleStep(int step) {
     default:
       break;  // not a step of ours
   }
+}
+
+void Workflow::StartFileWorker(void (*worker)(UpdateState&)) {
+  fileWork_->store(true, std::memory_order_release);
+  UpdateState& state = state_;
+  state.workers.Start([&state, worker, busy = fileWork_] {
+    worker(state);
+    busy->store(false, std::memory_order_release);
+  });
 }
 
 void Workflow::ScanPorts() {
@@ -108,9 +117,11 @@ void Workflow::OnButton(int id) {
       state_.window.PostStep(STEP_SELECT_FILE);
       break;
     case kRescanButton:
-      // While a worker runs, a scan is either coming (the check worker posts
-      // it) or would race the worker for the image: the click is dropped.
-      if (portsOpen_ || state_.workers.AnyRunning())
+      // While a file is chosen, loaded or checked, a scan is either coming
+      // (the check worker posts it) or would race the worker for the image;
+      // while the ports are open one runs. The click is dropped. A transfer
+      // or scan worker that has posted its last step no longer counts.
+      if (portsOpen_ || fileWork_->load(std::memory_order_acquire))
         return;
       state_.window.PostStep(STEP_SCAN_PORTS);
       break;

@@ -8,6 +8,9 @@
 // window thread; workers only ever reach it through posted steps.
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include <functional>
 
 #include "app/update_state.h"
@@ -85,10 +88,15 @@ class Workflow {
   void StartUpdate();
   void ResetPorts();
   void StopWorkers(const std::function<void()>& stopWindowCalls);
+  // Starts a worker of the file's chain (choose, load, check).
+  void StartFileWorker(void (*worker)(UpdateState&));
 
   UpdateState& state_;
   std::function<void()> requestClose_;
   bool portsOpen_ = false;
+  // From the start of a file worker until its body returns: a scan now would
+  // race it for the image. Shared with the worker, which may outlive this.
+  std::shared_ptr<std::atomic<bool>> fileWork_ = std::make_shared<std::atomic<bool>>(false);
   int firstPaints_ = 0;
 };
 

@@ -85,6 +85,6 @@ int main() {
                 run, result.wallMs, minimumMs, result.cpuMs, ratio);
   }
   std::sort(ratios.begin(), ratios.end());
-  std::printf("transfer time / protocol minimum: %.2f\n", ratios[ratios.size() / 2]);
+  std::printf("transfer time / protocol minimum: %.3f\n", ratios[ratios.size() / 2]);
   return 0;
 }

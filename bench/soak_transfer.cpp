@@ -1,11 +1,17 @@
 // Fault-injection soak of the transfer: seeded runs, each on a virtual MIDI
-// system of its own with an addressed controller and one kind of fault. Each
-// run's verdict (from the log) is compared with the truth: does the controller
-// hold exactly the image? A success verdict over anything else is a mismatch,
-// the one outcome the program must never produce.
+// system of its own with one controller and one kind of fault. Each run's
+// verdict (from the log) is compared with the truth: does the controller hold
+// exactly the image? A success verdict over anything else is a mismatch, the
+// one outcome the program must never produce.
 //
-// Usage: soak-transfer [SEED] [RUNS]. Prints a table by fault kind and, last,
-// "runs: N, verdict mismatches: M"; exits 1 when M is not 0.
+// The addressed controller is the truth model: it places messages by the
+// index they carry, so it tells a block sent again from the next one. A plain
+// controller cannot: after a reply that came too late it stores the block
+// again, which no updater can see on this protocol. It runs only for the
+// faults where that cannot happen.
+//
+// Usage: soak-transfer [SEED] [RUNS]. Prints a table by fault kind and model
+// and, last, "runs: N, verdict mismatches: M"; exits 1 when M is not 0.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -30,15 +36,17 @@ using korvane::BlockFault;
 using korvane::Bytes;
 using korvane::CallFault;
 using korvane::DeviceModelOptions;
+using korvane::LossFault;
 using korvane::MidiCall;
+using korvane::StallFault;
 
 constexpr std::uint32_t kDefaultSeed = 20261208;
-constexpr int kDefaultRuns = 320;
+constexpr int kDefaultRuns = 640;
 constexpr int kThreads = 2;
 constexpr std::size_t kBlock = 16;
 // Pacing holds a message for length / 3 ms, so an image of this many bytes
 // takes about 0.8 s to send once; retries and 300 ms time-outs come on top.
-// 320 runs on 2 threads then stay well inside five minutes.
+// 640 runs on 2 threads then take about ten minutes.
 constexpr std::size_t kImageByteBudget = 2400;
 // Addressed messages carry their index in bytes 7 and 8, so 10 bytes is the
 // shortest that a controller can place.
@@ -59,6 +67,11 @@ enum class Fault {
   kUnplugged,
   kPrepareFails,
   kSendFails,
+  kStallLost,
+  kStallQueued,
+  kLostMessages,
+  kUnpluggedInTail,
+  kSecondUpdater,
   kCount,
 };
 
@@ -88,6 +101,16 @@ const char* FaultName(Fault fault) {
       return "prepare fails";
     case Fault::kSendFails:
       return "send fails";
+    case Fault::kStallLost:
+      return "pause, input lost";
+    case Fault::kStallQueued:
+      return "pause, input waits";
+    case Fault::kLostMessages:
+      return "messages lost";
+    case Fault::kUnpluggedInTail:
+      return "unplugged in last block";
+    case Fault::kSecondUpdater:
+      return "second updater";
     case Fault::kCount:
       break;
   }
@@ -96,7 +119,14 @@ const char* FaultName(Fault fault) {
 
 bool NeedsFullBlock(Fault fault) {
   return fault != Fault::kNone && fault != Fault::kForeignSysEx && fault != Fault::kPrepareFails &&
-         fault != Fault::kSendFails;
+         fault != Fault::kSendFails && fault != Fault::kSecondUpdater;
+}
+
+// Faults after which a plain controller may hold a block twice (a reply that
+// comes after the wait, or a block passed over), which no updater can see.
+bool PlainCanStoreTwice(Fault fault) {
+  return fault == Fault::kDroppedReply || fault == Fault::kLateReply ||
+         fault == Fault::kForeignCommand || fault == Fault::kStallQueued;
 }
 
 enum class Verdict { kSuccess, kDanger, kLostConnection, kNone };
@@ -110,6 +140,7 @@ struct Injection {
 struct RunPlan {
   std::uint32_t seed = 0;
   Fault fault = Fault::kNone;
+  bool addressed = true;
   Bytes image;
   std::size_t messages = 0;
   std::size_t longest = 0;
@@ -121,6 +152,8 @@ struct RunPlan {
 struct RunResult {
   Verdict verdict = Verdict::kNone;
   bool holdsImage = false;
+  // kSecondUpdater: ports a second updater could open during the run.
+  int secondUpdaterPorts = 0;
 };
 
 std::size_t Draw(std::mt19937& random, std::size_t low, std::size_t high) {
@@ -133,8 +166,13 @@ bool Chance(std::mt19937& random, double p) {
 
 // An addressed image: message i carries i in bytes 7 and 8, then random data.
 void DrawImage(std::mt19937& random, RunPlan& plan, std::uint8_t model) {
-  const std::size_t lowest = NeedsFullBlock(plan.fault) ? kBlock : 1;
+  std::size_t lowest = NeedsFullBlock(plan.fault) ? kBlock : 1;
+  // The last block must have fewer than 16 messages for it to be unplugged in.
+  if (plan.fault == Fault::kUnpluggedInTail)
+    lowest = kBlock + 1;
   plan.messages = Draw(random, lowest, kMostMessages);
+  if (plan.fault == Fault::kUnpluggedInTail && plan.messages % kBlock == 0)
+    --plan.messages;
   const std::size_t cap =
       std::clamp(kImageByteBudget / plan.messages, kShortestMessage, kLongestMessage);
   for (std::size_t i = 0; i < plan.messages; ++i) {
@@ -177,7 +215,10 @@ RunPlan DrawPlan(std::uint32_t seed, int index) {
   DrawImage(random, plan, model);
   plan.device.model = model;
   plan.device.name = model == 0x14 ? "TRV1000" : "TRW1000";
-  plan.device.addressed = true;
+  // Every other run of a fault kind goes to a plain controller, where it can.
+  plan.addressed =
+      PlainCanStoreTwice(plan.fault) || (index / static_cast<int>(Fault::kCount)) % 2 == 0;
+  plan.device.addressed = plan.addressed;
 
   const std::size_t fullBlocks = plan.messages / kBlock;
   switch (plan.fault) {
@@ -244,6 +285,26 @@ RunPlan DrawPlan(std::uint32_t seed, int index) {
       }
       break;
     }
+    case Fault::kStallLost:
+    case Fault::kStallQueued: {
+      // A plain controller whose pause begins once a block is complete
+      // answers that block late; that is the queued kind's to show.
+      const std::size_t lastMessage = plan.addressed ? kBlock - 1 : kBlock - 2;
+      plan.device.stalls = {StallFault{.block = Draw(random, 0, fullBlocks - 1),
+                                       .message = Draw(random, 0, lastMessage),
+                                       .ms = static_cast<std::uint32_t>(Draw(random, 100, 500)),
+                                       .queued = plan.fault == Fault::kStallQueued}};
+      break;
+    }
+    case Fault::kLostMessages:
+      plan.device.losses = {LossFault{.block = Draw(random, 0, fullBlocks - 1),
+                                      .message = Draw(random, 0, kBlock - 1),
+                                      .count = Draw(random, 1, 4)}};
+      break;
+    case Fault::kUnpluggedInTail:
+      plan.device.unplugAfterMessages = Draw(random, fullBlocks * kBlock, plan.messages);
+      break;
+    case Fault::kSecondUpdater:
     case Fault::kCount:
       break;
   }
@@ -277,9 +338,21 @@ RunResult Execute(const RunPlan& plan) {
   for (const Injection& injection : plan.injections)
     midi.InjectInput(0, injection.bytes, injection.delayMs);
 
-  korvane::TransferWorker(state);
-
   RunResult result;
+  if (plan.fault == Fault::kSecondUpdater) {
+    // Another updater, as in a second program, scans while this one sends.
+    std::thread transfer([&state] { korvane::TransferWorker(state); });
+    korvane::NullWindow otherWindow;
+    korvane::UpdateState other(midi, otherWindow);
+    result.secondUpdaterPorts = other.ports.OpenAllMidiIn(other.PortBufferSize()) +
+                                other.ports.OpenAllMidiOut(other.PortBufferSize());
+    other.ports.CloseAllMidiIn();
+    other.ports.CloseAllMidiOut();
+    transfer.join();
+  } else {
+    korvane::TransferWorker(state);
+  }
+
   result.verdict = ReadVerdict(state.log.Text());
   result.holdsImage = midi.Controller(controller).AcceptedFirmwareWithPartial() == plan.image;
   state.ports.CloseAllMidiIn();
@@ -324,37 +397,48 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  std::vector<Row> rows(static_cast<std::size_t>(Fault::kCount));
+  // One row per fault kind and controller model.
+  std::vector<Row> rows(static_cast<std::size_t>(Fault::kCount) * 2);
   Row total;
   std::vector<std::string> notes;
   for (std::size_t i = 0; i < plans.size(); ++i) {
     const RunResult& r = results[i];
-    for (Row* row : {&rows[static_cast<std::size_t>(plans[i].fault)], &total}) {
-      ++row->runs;
-      row->successes += r.verdict == Verdict::kSuccess;
-      row->dangers += r.verdict == Verdict::kDanger;
-      row->lost += r.verdict == Verdict::kLostConnection;
-      row->falseAlarms += r.verdict != Verdict::kSuccess && r.holdsImage;
-      row->mismatches += r.verdict == Verdict::kSuccess && !r.holdsImage;
-      row->noVerdict += r.verdict == Verdict::kNone;
+    // A second updater that got a port could send into the same controller.
+    const bool mismatch =
+        (r.verdict == Verdict::kSuccess && !r.holdsImage) || r.secondUpdaterPorts > 0;
+    const std::size_t row =
+        static_cast<std::size_t>(plans[i].fault) * 2 + (plans[i].addressed ? 0 : 1);
+    for (Row* each : {&rows[row], &total}) {
+      ++each->runs;
+      each->successes += r.verdict == Verdict::kSuccess;
+      each->dangers += r.verdict == Verdict::kDanger;
+      each->lost += r.verdict == Verdict::kLostConnection;
+      each->falseAlarms += r.verdict != Verdict::kSuccess && r.holdsImage;
+      each->mismatches += mismatch;
+      each->noVerdict += r.verdict == Verdict::kNone;
     }
-    if ((r.verdict == Verdict::kSuccess && !r.holdsImage) || r.verdict == Verdict::kNone) {
+    if (mismatch || r.verdict == Verdict::kNone) {
       notes.push_back("run " + std::to_string(i) + " (seed " + std::to_string(plans[i].seed) +
-                      ", " + FaultName(plans[i].fault) + ", " + std::to_string(plans[i].messages) +
-                      " messages): " +
-                      (r.verdict == Verdict::kNone ? "no verdict" : "success over wrong firmware"));
+                      ", " + FaultName(plans[i].fault) + ", " +
+                      (plans[i].addressed ? "addressed" : "plain") + ", " +
+                      std::to_string(plans[i].messages) + " messages): " +
+                      (r.verdict == Verdict::kNone ? "no verdict"
+                       : r.secondUpdaterPorts > 0  ? "a second updater opened the ports"
+                                                   : "success over wrong firmware"));
     }
   }
 
-  std::printf("%-24s %5s %8s %7s %5s %12s %10s\n", "fault kind", "runs", "success", "danger",
-              "lost", "false alarm", "mismatch");
-  auto print = [](const char* name, const Row& row) {
-    std::printf("%-24s %5d %8d %7d %5d %12d %10d\n", name, row.runs, row.successes, row.dangers,
-                row.lost, row.falseAlarms, row.mismatches);
+  std::printf("%-24s %-9s %5s %8s %7s %5s %12s %10s\n", "fault kind", "model", "runs", "success",
+              "danger", "lost", "false alarm", "mismatch");
+  auto print = [](const char* name, const char* model, const Row& row) {
+    std::printf("%-24s %-9s %5d %8d %7d %5d %12d %10d\n", name, model, row.runs, row.successes,
+                row.dangers, row.lost, row.falseAlarms, row.mismatches);
   };
-  for (std::size_t k = 0; k < rows.size(); ++k)
-    print(FaultName(static_cast<Fault>(k)), rows[k]);
-  print("all", total);
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    if (rows[k].runs > 0)
+      print(FaultName(static_cast<Fault>(k / 2)), k % 2 == 0 ? "addressed" : "plain", rows[k]);
+  }
+  print("all", "", total);
   for (const std::string& note : notes)
     std::printf("%s\n", note.c_str());
   std::printf("seed %u, %d threads, %.1f s\n", seed, kThreads, seconds);

@@ -115,9 +115,9 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
 std::string UsageText() {
   std::string text =
       "Usage: korvane-flash [--device N] [--log PATH] FILE\n"
-      "       korvane-flash --check FILE [--log PATH]\n"
-      "       korvane-flash --list\n"
-      "       korvane-flash --help\n"
+      "  or:  korvane-flash --check FILE [--log PATH]\n"
+      "  or:  korvane-flash --list\n"
+      "  or:  korvane-flash --help\n"
       "\n"
       "Options:\n";
   for (const OptionSpec& option : kOptions) {

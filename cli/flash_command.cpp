@@ -10,12 +10,11 @@
 #include "cli/command_line.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
+#include "update/transfer_texts.h"
 
 namespace korvane {
 
 namespace {
-
-constexpr std::string_view kSuccessText = "\r\nUpdate successfully completed.";
 
 std::string FullPath(const std::string& file) {
   std::error_code error;
@@ -35,6 +34,15 @@ bool EndsWith(const std::string& text, std::string_view end) {
 }
 
 enum class Phase { kFile, kScan, kChoice, kTransfer, kDone };
+
+// A transfer that could not begin sent nothing: the device is as it was.
+int TransferStatus(const std::string& log) {
+  if (EndsWith(log, kSuccessText))
+    return kExitPassed;
+  if (EndsWith(log, kPairNotFoundText) || EndsWith(log, kInputNotClosedText))
+    return kExitNoDevice;
+  return kExitDanger;
+}
 
 }  // namespace
 
@@ -81,7 +89,7 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
         return StepOutcome::kContinue;
       case STEP_RESET_PORTS:
         if (phase == Phase::kTransfer)
-          status = EndsWith(state.log.Text(), kSuccessText) ? kExitPassed : kExitDanger;
+          status = TransferStatus(state.log.Text());
         return StepOutcome::kStop;
       default:
         return StepOutcome::kContinue;

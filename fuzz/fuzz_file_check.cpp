@@ -1,5 +1,6 @@
 // The file check on arbitrary bytes: it must never read outside the image
 // (the address sanitizer aborts if it does) and its result must hold together.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (result.fault == korvane::FileFault::kNone && (image.size() < 7 || !result.model)) {
     std::abort();
+  }
+  // An accepted image never ends inside a message: its last 0xF0 is closed.
+  if (result.fault == korvane::FileFault::kNone) {
+    const auto lastStart = std::find(image.rbegin(), image.rend(), 0xF0);
+    if (lastStart != image.rend() && std::find(image.rbegin(), lastStart, 0xF7) == lastStart)
+      std::abort();
   }
   return 0;
 }

@@ -44,7 +44,22 @@ std::optional<std::size_t> AddressedIndex(std::span<const std::uint8_t> message)
 DeviceModel::DeviceModel(DeviceModelOptions options)
     : options_(std::move(options)),
       faultUsed_(options_.blockFaults.size(), false),
-      unplugged_(options_.unplugAfter == std::size_t{0}) {}
+      unplugged_(options_.unplugAfter == std::size_t{0} ||
+                 options_.unplugAfterMessages == std::size_t{0}),
+      stallUsed_(options_.stalls.size(), false),
+      lossUsed_(options_.losses.size(), false) {}
+
+void DeviceModel::StartSession() {
+  held_.clear();
+  pending_.clear();
+  setAside_.clear();
+}
+
+std::optional<Stall> DeviceModel::TakeStall() {
+  std::optional<Stall> stall = stall_;
+  stall_.reset();
+  return stall;
+}
 
 void DeviceModel::AddReply(std::vector<DeviceReply>& replies, Bytes bytes) const {
   if (options_.noise) {
@@ -64,6 +79,12 @@ std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> mess
       if (model != options_.model)
         return replies;
       ++identityRequests_;
+      // "Start the block again": what arrived of an unfinished block no
+      // longer counts towards the next reply.
+      if (!pending_.empty()) {
+        setAside_ = std::move(pending_);
+        pending_.clear();
+      }
       Bytes reply = Frame(model, kCmdIdentityReply, {});
       reply.pop_back();
       for (std::size_t i = 0; i < kDeviceNameLength; ++i) {
@@ -73,12 +94,18 @@ std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> mess
       AddReply(replies, std::move(reply));
       return replies;
     }
-    case kCmdFirmwareBlock:
+    case kCmdFirmwareBlock: {
+      const std::size_t place = PlaceOfArrival(message);
+      if (Lost(place))
+        return replies;
       ++firmwareMessages_;
+      setAside_.clear();
       pending_.emplace_back(message.begin(), message.end());
       if (pending_.size() == kBlockMessages)
         replies = CompleteBlock();
+      AfterArrival(place);
       return replies;
+    }
     default:
       return replies;
   }
@@ -92,6 +119,41 @@ std::optional<BlockFault> DeviceModel::TakeFault(std::size_t block) {
     }
   }
   return std::nullopt;
+}
+
+std::size_t DeviceModel::PlaceOfArrival(std::span<const std::uint8_t> message) const {
+  if (options_.addressed) {
+    if (const auto index = AddressedIndex(message))
+      return *index;
+  }
+  return held_.size() + pending_.size();
+}
+
+bool DeviceModel::Lost(std::size_t place) {
+  for (std::size_t i = 0; i < options_.losses.size() && stillToLose_ == 0; ++i) {
+    const LossFault& loss = options_.losses[i];
+    if (!lossUsed_[i] && loss.block * kBlockMessages + loss.message == place) {
+      lossUsed_[i] = true;
+      stillToLose_ = loss.count;
+    }
+  }
+  if (stillToLose_ == 0)
+    return false;
+  --stillToLose_;
+  ++lostMessages_;
+  return true;
+}
+
+void DeviceModel::AfterArrival(std::size_t place) {
+  for (std::size_t i = 0; i < options_.stalls.size(); ++i) {
+    const StallFault& stall = options_.stalls[i];
+    if (!stallUsed_[i] && stall.block * kBlockMessages + stall.message == place) {
+      stallUsed_[i] = true;
+      stall_ = Stall{stall.ms, stall.queued};
+    }
+  }
+  if (options_.unplugAfterMessages && place + 1 >= *options_.unplugAfterMessages)
+    unplugged_ = true;
 }
 
 std::optional<std::size_t> DeviceModel::PlaceOf(const std::vector<Bytes>& messages) const {
@@ -169,10 +231,11 @@ Bytes DeviceModel::AcceptedFirmware() const {
 
 Bytes DeviceModel::AcceptedFirmwareWithPartial() const {
   std::vector<Bytes> messages = held_;
-  if (const std::optional<std::size_t> place = PlaceOf(pending_)) {
-    if (messages.size() < *place + pending_.size())
-      messages.resize(*place + pending_.size());
-    std::copy(pending_.begin(), pending_.end(),
+  const std::vector<Bytes>& partial = pending_.empty() ? setAside_ : pending_;
+  if (const std::optional<std::size_t> place = PlaceOf(partial)) {
+    if (messages.size() < *place + partial.size())
+      messages.resize(*place + partial.size());
+    std::copy(partial.begin(), partial.end(),
               messages.begin() + static_cast<std::ptrdiff_t>(*place));
   }
   Bytes firmware;

@@ -4,7 +4,14 @@
 // firmware it accepted, so that a test can compare it with the update image.
 //
 // It knows no MIDI API and no thread; whoever owns it (the virtual MIDI
-// system, the korvane-sim tool) serialises the calls.
+// system, the korvane-sim tool) serialises the calls and carries out the
+// pauses it asks for (TakeStall).
+//
+// It resynchronises as a controller that takes an identity request, or a new
+// session on its ports, as "start the block again": the messages of an
+// unfinished block are dropped. A last block that no further message follows
+// is kept, so that an update ending in a partial block and a probe still
+// leaves the whole file.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +38,30 @@ struct BlockFault {
   std::uint32_t extraDelayMs = 0;
 };
 
+// A pause of the controller (flash erasure, a busy host): once the message at
+// this place of the firmware has arrived, it takes nothing in for ms.
+struct StallFault {
+  std::size_t block = 0;    // from 0
+  std::size_t message = 0;  // within the block, from 0
+  std::uint32_t ms = 500;
+  // What arrives meanwhile waits and is taken afterwards, as a USB or ALSA
+  // queue keeps it; otherwise it is lost, as on JACK.
+  bool queued = false;
+};
+
+// Firmware messages lost on the way in: count messages, the first at this place.
+struct LossFault {
+  std::size_t block = 0;    // from 0
+  std::size_t message = 0;  // within the block, from 0
+  std::size_t count = 1;
+};
+
+// A pause that the owner carries out, as TakeStall hands it over.
+struct Stall {
+  std::uint32_t ms = 0;
+  bool queued = false;
+};
+
 struct DeviceModelOptions {
   std::uint8_t model = 0x15;
   // Sent in the identity reply in 12 bytes: a shorter name is padded with zero
@@ -43,6 +74,10 @@ struct DeviceModelOptions {
   // After this many accepted blocks the controller answers nothing at all and
   // keeps nothing more, as if it had been unplugged.
   std::optional<std::size_t> unplugAfter = std::nullopt;
+  // Silent once the firmware message at this place (counted from 0) has
+  // arrived, so that it holds exactly this many: an unplug inside a block or
+  // during the last, unacknowledged one.
+  std::optional<std::size_t> unplugAfterMessages = std::nullopt;
   std::uint32_t replyDelayMs = 0;
   // Before each reply: a universal SysEx (F0 7E ...) and another maker's SysEx.
   bool noise = false;
@@ -51,6 +86,9 @@ struct DeviceModelOptions {
   // repeat) the held firmware, or whose indexes are not consecutive, is
   // answered with status 1.
   bool addressed = false;
+  // Each applies once, the first time its place is reached.
+  std::vector<StallFault> stalls = {};
+  std::vector<LossFault> losses = {};
 };
 
 struct DeviceReply {
@@ -67,6 +105,12 @@ class DeviceModel {
 
   // Everything the controller answers to one received message, in order.
   std::vector<DeviceReply> Receive(std::span<const std::uint8_t> message);
+
+  // A new session opened the ports: a new update begins. The firmware held
+  // and any unfinished block are dropped.
+  void StartSession();
+  // The pause the last received message began, if any; handed over once.
+  std::optional<Stall> TakeStall();
 
   // Silent from now on, as if unplugged.
   void Unplug() { unplugged_ = true; }
@@ -85,12 +129,20 @@ class DeviceModel {
   std::size_t BlocksAccepted() const { return blocksAccepted_; }
   std::size_t BlocksReceived() const { return blocksReceived_; }
   std::size_t FirmwareMessages() const { return firmwareMessages_; }
+  std::size_t LostMessages() const { return lostMessages_; }
+  // Messages of the block that is arriving.
+  std::size_t PendingMessages() const { return pending_.size(); }
 
   const DeviceModelOptions& Options() const { return options_; }
 
  private:
   std::vector<DeviceReply> CompleteBlock();
   std::optional<BlockFault> TakeFault(std::size_t block);
+  // The place in the firmware of an arriving block message.
+  std::size_t PlaceOfArrival(std::span<const std::uint8_t> message) const;
+  // True when the message is lost on the way in (a loss fault applies).
+  bool Lost(std::size_t place);
+  void AfterArrival(std::size_t place);
   // Where a run of messages goes in held_, or nothing when it may not be placed.
   std::optional<std::size_t> PlaceOf(const std::vector<Bytes>& messages) const;
   void AddReply(std::vector<DeviceReply>& replies, Bytes bytes) const;
@@ -102,6 +154,14 @@ class DeviceModel {
   std::vector<Bytes> held_;
   // The messages of the block that is arriving.
   std::vector<Bytes> pending_;
+  // An unfinished block that an identity request set aside: dropped when the
+  // next block message arrives, kept when none does (the update's last block).
+  std::vector<Bytes> setAside_;
+  std::vector<bool> stallUsed_;
+  std::vector<bool> lossUsed_;
+  std::size_t stillToLose_ = 0;
+  std::optional<Stall> stall_;
+  std::size_t lostMessages_ = 0;
   std::size_t identityRequests_ = 0;
   std::size_t blockReplies_ = 0;
   std::size_t blocksAccepted_ = 0;

@@ -37,13 +37,18 @@ struct VirtualMidiServices::Wiring {
   DeviceModel model;
   UINT output = 0;
   std::vector<UINT> inputs;
+  // While the controller pauses: until when, and whether what arrives
+  // meanwhile waits in `waiting` or is lost.
+  Clock::time_point stalledUntil{};
+  bool queueWhileStalled = false;
+  std::deque<Bytes> waiting;
 };
 
 struct VirtualMidiServices::Delivery {
-  enum Kind { kInputData, kOutputDone };
+  enum Kind { kInputData, kOutputDone, kControllerResumes };
   Clock::time_point due;
   Kind kind = kInputData;
-  UINT device = 0;
+  UINT device = 0;            // kControllerResumes: the controller's index
   std::uintptr_t handle = 0;  // kOutputDone: the port as it was when the message went out
   MIDIHDR* header = nullptr;
   Bytes bytes;
@@ -115,6 +120,11 @@ int VirtualMidiServices::AttachController(UINT output, std::vector<UINT> inputs,
 void VirtualMidiServices::UnplugController(int id) {
   std::lock_guard lock(mutex_);
   controllers_.at(static_cast<std::size_t>(id))->model.Unplug();
+}
+
+void VirtualMidiServices::PauseController(int id, std::uint32_t ms, bool queued) {
+  std::lock_guard lock(mutex_);
+  PauseLocked(static_cast<std::size_t>(id), Stall{ms, queued}, Clock::now());
 }
 
 DeviceModel VirtualMidiServices::Controller(int id) const {
@@ -252,7 +262,9 @@ void VirtualMidiServices::DriverLoop() {
     deliveries_.pop_front();
 
     std::optional<Callback> callback;
-    if (delivery->kind == Delivery::kInputData) {
+    if (delivery->kind == Delivery::kControllerResumes) {
+      ResumeLocked(delivery->device, Clock::now());
+    } else if (delivery->kind == Delivery::kInputData) {
       Port* port = delivery->device < inputs_.size() ? inputs_[delivery->device].get() : nullptr;
       // A stopped or closed input, or one with no header queued, drops the message.
       if (port && port->handle != 0 && port->started && !port->queued.empty()) {
@@ -291,6 +303,49 @@ void VirtualMidiServices::DriverLoop() {
       inCallback_ = nullptr;
     }
     changed_.notify_all();
+  }
+}
+
+// --- Controllers at work.
+
+void VirtualMidiServices::ReceiveLocked(std::size_t id, const Bytes& message,
+                                        Clock::time_point now) {
+  Wiring& controller = *controllers_[id];
+  std::vector<DeviceReply> replies = controller.model.Receive(message);
+  if (const std::optional<Stall> stall = controller.model.TakeStall())
+    PauseLocked(id, *stall, now);
+  for (DeviceReply& reply : replies) {
+    // A paused controller sends nothing: its answers wait for the pause to end.
+    const Clock::time_point due =
+        std::max(now + std::chrono::milliseconds(reply.delayMs), controller.stalledUntil);
+    for (UINT input : controller.inputs) {
+      auto delivery = std::make_unique<Delivery>();
+      delivery->due = due;
+      delivery->device = input;
+      delivery->bytes = reply.bytes;
+      ScheduleLocked(std::move(delivery));
+    }
+  }
+}
+
+void VirtualMidiServices::PauseLocked(std::size_t id, const Stall& stall, Clock::time_point now) {
+  Wiring& controller = *controllers_[id];
+  controller.stalledUntil = now + std::chrono::milliseconds(stall.ms);
+  controller.queueWhileStalled = stall.queued;
+  auto resume = std::make_unique<Delivery>();
+  resume->due = controller.stalledUntil;
+  resume->kind = Delivery::kControllerResumes;
+  resume->device = static_cast<UINT>(id);
+  ScheduleLocked(std::move(resume));
+}
+
+// Takes in what waited during a pause, unless it begins another pause.
+void VirtualMidiServices::ResumeLocked(std::size_t id, Clock::time_point now) {
+  Wiring& controller = *controllers_[id];
+  while (!controller.waiting.empty() && now >= controller.stalledUntil) {
+    Bytes message = std::move(controller.waiting.front());
+    controller.waiting.pop_front();
+    ReceiveLocked(id, message, now);
   }
 }
 
@@ -362,6 +417,13 @@ MMRESULT VirtualMidiServices::Open(bool input, std::uintptr_t* handle, UINT devi
   port.instance = instance;
   port.started = false;
   *handle = port.handle;
+  // An update that opens the port the controller listens on begins a session.
+  if (!input) {
+    for (auto& controller : controllers_) {
+      if (controller->output == deviceId)
+        controller->model.StartSession();
+    }
+  }
   if (callback != 0) {
     RunCallback(lock, Callback{callback, input, port.handle,
                                static_cast<UINT>(input ? MIM_OPEN : MOM_OPEN), instance, 0, &port});
@@ -586,18 +648,16 @@ MMRESULT VirtualMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, U
   done->header = header;
   ScheduleLocked(std::move(done));
 
-  for (auto& controller : controllers_) {
-    if (controller->output != port->device)
+  for (std::size_t id = 0; id < controllers_.size(); ++id) {
+    Wiring& controller = *controllers_[id];
+    if (controller.output != port->device)
       continue;
-    for (DeviceReply& reply : controller->model.Receive(message)) {
-      for (UINT input : controller->inputs) {
-        auto delivery = std::make_unique<Delivery>();
-        delivery->due = now + std::chrono::milliseconds(reply.delayMs);
-        delivery->device = input;
-        delivery->bytes = reply.bytes;
-        ScheduleLocked(std::move(delivery));
-      }
+    if (now < controller.stalledUntil) {
+      if (controller.queueWhileStalled)
+        controller.waiting.push_back(message);
+      continue;
     }
+    ReceiveLocked(id, message, now);
   }
   port->sent.push_back(std::move(message));
 

@@ -4,7 +4,10 @@
 // thread of its own, which delivers MIM_LONGDATA and MOM_DONE as a real
 // driver does; open and close call back MIM_OPEN/MOM_OPEN and
 // MIM_CLOSE/MOM_CLOSE inside the call, and an input reset hands its queued
-// headers back inside the call.
+// headers back inside the call. A controller's scripted pause (StallFault) is
+// carried out here: what it is sent meanwhile is lost or waits, and its
+// answers wait for the pause to end. Opening the output a controller listens
+// on starts a new session of its model.
 //
 // Locking: one mutex guards all state. It is never held while a callback
 // runs, because the input callback calls midiInAddBuffer from inside. Closing
@@ -12,6 +15,7 @@
 // record may be released once close returns.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -75,6 +79,8 @@ class VirtualMidiServices : public MidiServices {
   int AttachController(UINT output, std::vector<UINT> inputs, DeviceModelOptions options = {});
   // The controller goes silent; its ports stay.
   void UnplugController(int id);
+  // The controller pauses from now for ms, as a scripted StallFault would.
+  void PauseController(int id, std::uint32_t ms, bool queued);
   // A copy of the controller's state, taken under the lock.
   DeviceModel Controller(int id) const;
 
@@ -130,6 +136,11 @@ class VirtualMidiServices : public MidiServices {
   // Counts the call; the result of an injected failure, if one applies.
   std::optional<MMRESULT> InjectedFailureLocked(MidiCall call, std::optional<UINT> device);
   void ScheduleLocked(std::unique_ptr<Delivery> delivery);
+  // Hands a message to a controller that is not paused and schedules its replies.
+  void ReceiveLocked(std::size_t id, const Bytes& message,
+                     std::chrono::steady_clock::time_point now);
+  void PauseLocked(std::size_t id, const Stall& stall, std::chrono::steady_clock::time_point now);
+  void ResumeLocked(std::size_t id, std::chrono::steady_clock::time_point now);
   void DriverLoop();
   // Runs one callback with the lock released; the lock is held again on return.
   void RunCallback(std::unique_lock<std::mutex>& lock, const Callback& callback);

@@ -57,6 +57,10 @@ FileCheckResult CheckUpdateImage(std::span<const std::uint8_t> image) {
       open = kNoMessage;
     }
   }
+  // A good file never ends inside a message. One that does was cut short,
+  // and its tail could never be sent.
+  if (open != kNoMessage)
+    result.fault = FileFault::kUnclosed;
   return result;
 }
 

@@ -12,9 +12,10 @@ namespace korvane {
 
 enum class FileFault {
   kNone,
-  kHeader,   // the image does not begin with F0 00 20 32
-  kModel,    // the first message names no known controller
-  kMessage,  // some 0xF0 lacks 00 20 32 behind it or 0x34 six places after it
+  kHeader,    // the image does not begin with F0 00 20 32
+  kModel,     // the first message names no known controller
+  kMessage,   // some 0xF0 lacks 00 20 32 behind it or 0x34 six places after it
+  kUnclosed,  // the image ends inside a message: a download cut short
 };
 
 struct FileCheckResult {

@@ -5,16 +5,14 @@
 namespace korvane {
 
 void HoldMessage(std::size_t length) {
-  const std::uint32_t hold = PacingMs(length);
-  if (hold == 0)
-    return;
-  // The clock ticks in whole milliseconds and t0 may have been read just
-  // before a tick, so one tick more is waited for: the message is then held
-  // at least the full time. Differences of unsigned readings stay right when
-  // the clock wraps.
-  const std::uint32_t t0 = timeGetTime();
-  while (timeGetTime() - t0 <= hold)
-    SleepMs(1);
+  // Measured on a clock finer than a millisecond, so the message is held its
+  // time exactly: a whole-millisecond clock would have to wait one tick more to
+  // be sure of never holding it less. The sleeps stay 1 ms steps, the last one
+  // cut to what is left.
+  const PreciseClock::time_point deadline =
+      PreciseClock::now() + std::chrono::milliseconds(PacingMs(length));
+  while (PreciseClock::now() < deadline)
+    SleepTowards(deadline);
 }
 
 }  // namespace korvane

@@ -15,8 +15,8 @@ constexpr std::uint32_t PacingMs(std::size_t length) {
   return static_cast<std::uint32_t>(length / kBytesPerMillisecond);
 }
 
-// Returns no sooner than PacingMs(length) after it was called, polling the
-// millisecond clock with 1 ms sleeps.
+// Returns PacingMs(length) after it was called, never sooner, polling a
+// monotonic clock finer than a millisecond with 1 ms sleeps.
 void HoldMessage(std::size_t length);
 
 }  // namespace korvane

@@ -9,12 +9,12 @@
 #include "midi/report_midi_result.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
+#include "update/reply_wait.h"
 #include "update/transfer_texts.h"
 
 namespace korvane {
 namespace {
 
-constexpr std::uint32_t kReplyWaitMs = 300;
 // The request buffer is tried again for about a minute before the scan gives up.
 constexpr int kAllocationRetries = 999;
 constexpr std::uint32_t kAllocationPauseMs = 60;

@@ -2,23 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <span>
 
 #include "app/steps.h"
 #include "app/update_state.h"
 #include "midi/clock.h"
 #include "midi/report_midi_result.h"
+#include "update/connection_probe.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
 #include "update/message_cutter.h"
 #include "update/pacing.h"
+#include "update/reply_wait.h"
 #include "update/transfer_texts.h"
 
 namespace korvane {
 namespace {
 
 constexpr int kBlockMessages = 16;
-constexpr std::uint32_t kReplyWaitMs = 300;
 constexpr int kMaxRetries = 10;
 constexpr int kProgressHigh = 15;
 // A driver confirms a close within milliseconds; one that has not after two
@@ -49,6 +51,9 @@ class TransferRun {
   void BlockFailed(const char* text);
   void Rearm();
   void Drain();
+  // The last block, of fewer than 16 messages, is never acknowledged: the
+  // controller must at least still be there once it has been sent.
+  void ProbeAfterTail();
   void Finish();
 
   MMRESULT Report(MMRESULT result, unsigned operation) {
@@ -70,9 +75,10 @@ class TransferRun {
   // Our own endings: the run was asked to stop, or could not go on.
   bool stopped_ = false;
   bool broken_ = false;
-  // A message the port refused is missing from the device's firmware: the
-  // run may not end in success.
-  bool dropped_ = false;
+  // Offsets of the messages whose latest sending failed: each is missing from
+  // the device's firmware until an attempt of its block carries it, and the
+  // run may not end in success while any is.
+  std::set<std::size_t> dropped_;
   // A block was passed over (its reply unreadable, or the wait failed) and no
   // acknowledged block has followed it. The controller refuses a block that
   // does not continue its firmware, so only a later OK shows it took the
@@ -89,9 +95,9 @@ void TransferRun::Run() {
 
   if (!ReopenInput()) {
     // The port is in a state we cannot rely on: no input call is made on it.
+    // Nothing was sent, so the controller is as it was: no danger message.
     state_.log.AppendLog(kInputNotClosedText);
     state_.busy.LeaveBusy();
-    state_.log.AppendLog(kDangerText);
     state_.window.PostStep(STEP_RESET_PORTS);
     return;
   }
@@ -103,6 +109,7 @@ void TransferRun::Run() {
   totalBlocks_ = static_cast<int>(CountMessageStarts(image_) / kBlockMessages);
   if (!image_.empty())
     SendLoop();
+  ProbeAfterTail();
   Finish();
 }
 
@@ -131,9 +138,11 @@ void TransferRun::SendLoop() {
       return;
     }
     const std::optional<CutMessage> message = CutNextMessage(image_, position_);
-    // Bytes that belong to no message are never sent.
-    if (!message)
+    // Bytes that belong to no message are never sent: the image is used up.
+    if (!message) {
+      position_ = image_.size();
       return;
+    }
     if (!SendOne(*message)) {
       broken_ = true;
       return;
@@ -156,11 +165,14 @@ bool TransferRun::SendOne(const CutMessage& message) {
 
   if (Report(midi_.midiOutPrepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
              kMidiOutPrepareHeader) != MMSYSERR_NOERROR) {
-    dropped_ = true;  // not counted: the next message takes its place
+    dropped_.insert(message.offset);  // not counted: the next message takes its place
     return true;
   }
   if (Report(midi_.midiOutLongMsg(output_.outHandle, &header, sizeof(MIDIHDR)), kMidiOutLongMsg) ==
       MMSYSERR_NOERROR) {
+    // Sent again in this attempt: if the attempt is acknowledged, the device
+    // holds it; if not, the block is sent again or the run fails anyway.
+    dropped_.erase(message.offset);
     if (messageCounter_ % kBlockMessages == 0) {
       blockStart_ = message.offset;
       LogBlockStart();
@@ -178,7 +190,7 @@ bool TransferRun::SendOne(const CutMessage& message) {
     }
     Drain();
   } else {
-    dropped_ = true;
+    dropped_.insert(message.offset);
   }
   if (header.dwFlags & MHDR_PREPARED) {
     Report(midi_.midiOutUnprepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
@@ -253,6 +265,24 @@ void TransferRun::Drain() {
   Rearm();
 }
 
+void TransferRun::ProbeAfterTail() {
+  const bool tailSent = !image_.empty() && position_ >= image_.size() && !stopped_ && !broken_ &&
+                        connected_ && messageCounter_ % kBlockMessages != 0;
+  if (!tailSent)
+    return;
+  // Whatever arrived during the tail is no answer to the probe.
+  if (input_.event->IsSet())
+    Rearm();
+  const std::size_t modelAt = blockStart_ + kModelIndex;
+  const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
+  connected_ = ProbeConnection(state_, input_, output_, model);
+  MIDIHDR& header = *output_.header;
+  if (header.dwFlags & MHDR_PREPARED) {
+    Report(midi_.midiOutUnprepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
+           kMidiOutUnprepareHeader);
+  }
+}
+
 void TransferRun::Finish() {
   Report(midi_.midiInReset(input_.inHandle), kMidiInReset);
   Report(midi_.midiInUnprepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
@@ -263,7 +293,7 @@ void TransferRun::Finish() {
   if (!connected_) {
     state_.log.AppendLog(kLostConnectionText);
     state_.log.AppendLog(kDangerText);
-  } else if (retryCounter_ != 0 || stopped_ || broken_ || dropped_ || unconfirmed_) {
+  } else if (retryCounter_ != 0 || stopped_ || broken_ || !dropped_.empty() || unconfirmed_) {
     state_.log.AppendLog(kDangerText);
   } else {
     state_.window.ProgressSetPosition(0);
@@ -293,68 +323,6 @@ void TransferWorker(UpdateState& state) {
     return;
   }
   TransferRun(state, *input, *output).Run();
-}
-
-// The input header's flags belong to the driver while the buffer is queued,
-// so they are read only once the event shows that the callback has handed the
-// buffer back; while the event is clear the buffer is taken as queued.
-bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
-                     std::uint8_t modelByte) {
-  MidiServices& midi = state.midi;
-  LogConsole& log = state.log;
-  MIDIHDR& out = *output.header;
-  MIDIHDR& in = *input.header;
-  if (ReportMidiResult(log, midi.midiOutUnprepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
-                       kMidiOutUnprepareHeader) != MMSYSERR_NOERROR) {
-    return false;
-  }
-  const DWORD keptLength = out.dwBufferLength;
-  if (output.buffer.size() < kIdentityRequestLength &&
-      !output.ResizeBuffer(kIdentityRequestLength)) {
-    return false;
-  }
-  const std::span<std::uint8_t> request(reinterpret_cast<std::uint8_t*>(out.lpData),
-                                        kIdentityRequestLength);
-  BuildIdentityRequest(modelByte, request);
-  out.dwBufferLength = kIdentityRequestLength;
-  const std::uint8_t sentCommand = request[kCommandIndex];
-
-  auto ok = [&log](MMRESULT result, unsigned operation) {
-    return ReportMidiResult(log, result, operation) == MMSYSERR_NOERROR;
-  };
-  // Hands the input buffer back to the driver; only for a buffer it returned.
-  auto requeue = [&] {
-    input.event->Reset();
-    in.dwBytesRecorded = 0;
-    in.dwFlags &= ~MHDR_DONE;
-    return ok(midi.midiInAddBuffer(input.inHandle, &in, sizeof(MIDIHDR)), kMidiInAddBuffer);
-  };
-  // The request goes out twice: the answer to the first is lost when the
-  // input buffer was not queued at the time.
-  bool answered = false;
-  if (ok(midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
-         kMidiOutPrepareHeader) &&
-      ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg)) {
-    bool armed = true;
-    // A returned buffer that does not already hold the answer is queued again.
-    if (input.event->IsSet() && !IsReplyTo(HeaderBytes(input), sentCommand)) {
-      armed = ((in.dwFlags & MHDR_PREPARED) ||
-               ok(midi.midiInPrepareHeader(input.inHandle, &in, sizeof(MIDIHDR)),
-                  kMidiInPrepareHeader)) &&
-              requeue();
-    }
-    if (armed &&
-        ok(midi.midiOutLongMsg(output.outHandle, &out, sizeof(MIDIHDR)), kMidiOutLongMsg) &&
-        WaitForEvent(*input.event, kReplyWaitMs) == WAIT_OBJECT_0) {
-      answered = IsReplyTo(HeaderBytes(input), sentCommand);
-    }
-  }
-
-  if (input.event->IsSet())
-    requeue();
-  if (out.dwBufferLength != keptLength)
-    out.dwBufferLength = keptLength;
-  return answered;
 }
 
 }  // namespace korvane

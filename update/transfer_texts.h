@@ -22,7 +22,7 @@ inline constexpr const char* kMemoryErrorText = "\r\n!!!Memory alloction Error!!
 inline constexpr const char* kPairNotFoundText =
     "\r\nThe chosen device's MIDI ports are no longer open; please rescan.";
 inline constexpr const char* kInputNotClosedText =
-    "\r\nThe MIDI input port did not confirm its close; the update cannot go on.";
+    "\r\nThe MIDI input port did not confirm its close; nothing was sent; please rescan.";
 inline constexpr const char* kWaitFailedText = "waiting for the reply failed";
 
 // "1st" to "10th" for retry counters 1 to 10; the number with "th" beyond.

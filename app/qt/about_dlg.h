@@ -8,7 +8,8 @@ namespace korvane {
 inline constexpr const char* kAboutCaption = "About KORVANEUPDATE";
 inline constexpr const char* kAboutText = "KORVANEUPDATE Version 1.0";
 inline constexpr const char* kAboutMenuText = "&About KORVANEUPDATE...";
-inline constexpr const char* kProgramVersion = "1.0.0.1";
+// The version the build keeps in one place, the project's.
+inline constexpr const char* kProgramVersion = KORVANE_VERSION;
 
 class CAboutDlg : public QDialog {
  public:

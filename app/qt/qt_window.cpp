@@ -192,7 +192,15 @@ std::optional<std::string> QtWindow::RunFileDialog() {
 }
 
 std::optional<std::string> QtWindow::ChooseUpdateFile() {
-  return Call<std::optional<std::string>>([this] { return RunFileDialog(); }, std::nullopt);
+  return Call<std::optional<std::string>>(
+      [this] {
+        if (!startFile_)
+          return RunFileDialog();
+        std::optional<std::string> path = std::move(startFile_);
+        startFile_.reset();
+        return path;
+      },
+      std::nullopt);
 }
 
 DeviceChoice QtWindow::ChooseDevice(const std::string& deviceList, const std::string& filePath) {

@@ -19,6 +19,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "app/window.h"
 
@@ -64,6 +66,10 @@ class QtWindow : public QObject, public Window {
   DeviceChoice ChooseDevice(const std::string& deviceList, const std::string& filePath) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
 
+  // Window thread, before the dialog shows: the next file choice answers
+  // with path instead of showing the open-file dialog, once.
+  void SetStartFile(std::string path) { startFile_ = std::move(path); }
+
   // Window thread: releases waiting workers and turns later worker calls
   // into no-ops; closes an open file dialog as a cancel.
   void StopCalls();
@@ -86,6 +92,7 @@ class QtWindow : public QObject, public Window {
   int progressLow_ = 0, progressHigh_ = 100, progressPos_ = 0;
   int overrideCursors_ = 0;
   QPointer<QFileDialog> fileDialog_;
+  std::optional<std::string> startFile_;  // window thread only
 
   std::mutex mutex_;
   std::condition_variable finished_;

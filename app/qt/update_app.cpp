@@ -16,8 +16,10 @@ CUpdateApp::CUpdateApp() {
   QApplication::setWindowIcon(AppIcon());
 }
 
-int CUpdateApp::InitInstance(MidiServices& midi) {
+int CUpdateApp::InitInstance(MidiServices& midi, std::optional<std::string> startFile) {
   CUpdateDlg dialog(midi);
+  if (startFile)
+    dialog.OpenAtStart(std::move(*startFile));
   dialog.exec();  // its result is not looked at
   return 0;
 }

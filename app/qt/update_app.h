@@ -2,6 +2,9 @@
 // ends the program when the dialog's run ends.
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace korvane {
 
 class MidiServices;
@@ -12,7 +15,8 @@ class CUpdateApp {
   CUpdateApp();
 
   // Builds the main dialog, runs it to its end and returns the exit code.
-  int InitInstance(MidiServices& midi);
+  // With startFile (a full path) the window checks that file at once.
+  int InitInstance(MidiServices& midi, std::optional<std::string> startFile = std::nullopt);
 };
 
 }  // namespace korvane

@@ -116,6 +116,11 @@ QPushButton* CUpdateDlg::Button(int id) const {
   return it == buttons_.end() ? nullptr : it->second;
 }
 
+void CUpdateDlg::OpenAtStart(std::string path) {
+  window_.SetStartFile(std::move(path));
+  openAtStart_ = true;
+}
+
 void CUpdateDlg::HandleSysCommand(int id) {
   if ((id & ~0xF) != 16)
     return;
@@ -143,6 +148,18 @@ void CUpdateDlg::paintEvent(QPaintEvent* event) {
   }
   if (!released_)
     workflow_.OnPaint(isVisible());
+  // The first paint of the visible window is the one that greets; the click
+  // follows it, as a user's would, after the paint.
+  if (openAtStart_ && !released_ && isVisible()) {
+    openAtStart_ = false;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (!released_)
+            workflow_.OnButton(kOpenButton);
+        },
+        Qt::QueuedConnection);
+  }
   QDialog::paintEvent(event);
 }
 

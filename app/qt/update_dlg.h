@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "app/qt/log_view.h"
 #include "app/qt/qt_window.h"
@@ -34,6 +35,10 @@ class CUpdateDlg : public QDialog {
   void reject() override;
   // The dialog's run ends; then the window's end: the release of everything.
   void done(int result) override;
+
+  // Before the dialog shows: after the greeting, the window goes on as if
+  // Open had been clicked and path (a full path) chosen in the file dialog.
+  void OpenAtStart(std::string path);
 
   // A system menu command: 16 to 31 open the About box.
   void HandleSysCommand(int id);
@@ -66,6 +71,7 @@ class CUpdateDlg : public QDialog {
   // Declared after the window: the state logs through it until it is gone.
   std::unique_ptr<UpdateState> state_;
   Workflow workflow_;
+  bool openAtStart_ = false;
   bool ended_ = false;
   bool released_ = false;
 };

@@ -3,10 +3,40 @@
 #include "midi/rtmidi/port_names.h"
 
 namespace korvane::rtmidi_backend {
+namespace {
+
+// RtMidi's JACK output goes through a ring buffer of 16384 bytes, of which
+// 16383 can be written, and puts a 4-byte length before every message; a
+// message that does not fit is dropped without an error. The JACK server's
+// own port buffer takes 32720 bytes in one event, so the ring buffer is the
+// limit: 16383 - 4.
+constexpr std::size_t kJackLongestMessage = 16379;
+
+// ALSA's sequencer carries a SysEx as one event, and what arrives depends on
+// the receiver: a program's client takes 5572 bytes (its input pool: 199
+// cells of 28 bytes), a kernel MIDI port such as a USB interface's passes at
+// most its 4096-byte buffer and cuts the rest. Longer messages are lost or cut
+// without an error reaching the sender (RtMidi's time-stamped connection
+// hides it), so 4096 bytes is what can be sent honestly.
+constexpr std::size_t kAlsaLongestMessage = 4096;
+
+std::size_t LongestMessage(RtMidi::Api api) {
+  switch (api) {
+    case RtMidi::UNIX_JACK:
+      return kJackLongestMessage;
+    case RtMidi::LINUX_ALSA:
+      return kAlsaLongestMessage;
+    default:
+      return static_cast<std::size_t>(-1);
+  }
+}
+
+}  // namespace
 
 MMRESULT OutputPort::Open(const DeviceEntry& entry) {
   if (!ApiCanStart(entry.api))
     return MMSYSERR_NODRIVER;
+  longest_ = LongestMessage(entry.api);
   try {
     midi_ = std::make_unique<RtMidiOut>(entry.api, std::string(kClientName));
   } catch (...) {
@@ -54,8 +84,10 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
       return MIDIERR_UNPREPARED;
     if (header.dwFlags & MHDR_INQUEUE)
       return MIDIERR_STILLPLAYING;
-    if (header.lpData == nullptr || header.dwBufferLength == 0)
+    if (header.lpData == nullptr || header.dwBufferLength == 0 ||
+        header.dwBufferLength > longest_) {
       return MMSYSERR_INVALPARAM;
+    }
     header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
     bool sent = false;
     try {

@@ -1,6 +1,8 @@
 // One open output: the RtMidi output and the WinMM-style callback. RtMidi
 // sends a whole message in one call, so a long message is done when
-// midiOutLongMsg returns and MOM_DONE is sent from inside it.
+// midiOutLongMsg returns and MOM_DONE is sent from inside it. A message longer
+// than the MIDI system carries is refused with MMSYSERR_INVALPARAM rather than
+// lost without a word.
 #pragma once
 
 #include <memory>
@@ -41,6 +43,8 @@ class OutputPort {
 
   ErrorSlot errors_;  // before midi_: RtMidi reports into it until destroyed
   std::unique_ptr<RtMidiOut> midi_;
+  // The longest message the MIDI system carries whole; longer ones are refused.
+  std::size_t longest_ = 0;
 
   // Serialises sends (RtMidiOut is not thread-safe) and guards closed_.
   std::mutex mutex_;

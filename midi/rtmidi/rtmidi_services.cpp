@@ -6,12 +6,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/input_port.h"
 #include "midi/rtmidi/jack_graph.h"
 #include "midi/rtmidi/output_port.h"
+#include "midi/rtmidi/port_lock.h"
 #include "midi/rtmidi/port_names.h"
 
 namespace korvane {
@@ -21,6 +23,7 @@ using rtmidi_backend::DeviceList;
 using rtmidi_backend::InputPort;
 using rtmidi_backend::JackGraph;
 using rtmidi_backend::OutputPort;
+using rtmidi_backend::PortLock;
 
 // Lock order: mutex before any port's own lock; mutex is never held while a
 // user callback runs or while RtMidi is stopped, because a callback on
@@ -30,6 +33,19 @@ namespace {
 // Generous for a loaded machine; a connection normally shows at once and two
 // periods of the server take a few tens of milliseconds.
 constexpr std::chrono::milliseconds kLiveTimeout{5000};
+
+const char* LockApiName(RtMidi::Api api) {
+  switch (api) {
+    case RtMidi::UNIX_JACK:
+      return "jack";
+    case RtMidi::LINUX_ALSA:
+      return "alsa";
+    case RtMidi::MACOSX_CORE:
+      return "core";
+    default:
+      return "other";
+  }
+}
 
 }  // namespace
 
@@ -41,6 +57,8 @@ struct RtMidiServices::Impl {
   std::uintptr_t nextHandle = 1;
   std::map<std::uintptr_t, std::shared_ptr<InputPort>> openInputs;
   std::map<std::uintptr_t, std::shared_ptr<OutputPort>> openOutputs;
+  // Each open port's lock, by handle; released once the port is closed.
+  std::map<std::uintptr_t, PortLock> locks;
   JackGraph jackGraph;
 
   // Opens the port and, on JACK, returns only once its connection carries data.
@@ -75,6 +93,15 @@ struct RtMidiServices::Impl {
       entry = devices.Entries()[deviceId];
       id = nextHandle++;
     }
+    // Another updater holding the port answers as WinMM does for a port held
+    // elsewhere. Taken before anything is made, so a refused open leaves no
+    // trace in the MIDI system.
+    PortLock lock;
+    const bool input = std::is_same_v<Port, InputPort>;
+    if (lock.Take(rtmidi_backend::PortLockKey(LockApiName(entry.api), input, entry.portName)) ==
+        PortLock::Outcome::kBusy) {
+      return MMSYSERR_ALLOCATED;
+    }
     const auto h = reinterpret_cast<Handle>(id);
     const auto function =
         flags == CALLBACK_FUNCTION ? reinterpret_cast<Callback>(callback) : nullptr;
@@ -90,14 +117,20 @@ struct RtMidiServices::Impl {
     if (result != MMSYSERR_NOERROR)
       return result;
     try {
-      std::lock_guard lock(mutex);
+      std::lock_guard guard(mutex);
       open.emplace(id, port);
+      locks.emplace(id, std::move(lock));
     } catch (...) {
       return MMSYSERR_NOMEM;
     }
     *handle = h;
     port->Notify(openMessage, 0, 0);
     return MMSYSERR_NOERROR;
+  }
+
+  void ReleaseLock(std::uintptr_t id) {
+    std::lock_guard guard(mutex);
+    locks.erase(id);
   }
 
   std::shared_ptr<InputPort> Find(HMIDIIN handle) {
@@ -194,6 +227,7 @@ MMRESULT RtMidiServices::midiInClose(HMIDIIN handle) {
     impl_->openInputs.erase(it);
   }
   port->CloseAndRelease();
+  impl_->ReleaseLock(reinterpret_cast<std::uintptr_t>(handle));
   return MMSYSERR_NOERROR;
 }
 
@@ -211,6 +245,7 @@ MMRESULT RtMidiServices::midiOutClose(HMIDIOUT handle) {
     impl_->openOutputs.erase(it);
   }
   port->CloseAndRelease();
+  impl_->ReleaseLock(reinterpret_cast<std::uintptr_t>(handle));
   return MMSYSERR_NOERROR;
 }
 

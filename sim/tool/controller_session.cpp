@@ -1,5 +1,6 @@
 #include "sim/tool/controller_session.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "update/device_messages.h"
@@ -24,7 +25,8 @@ std::string ModelText(std::uint8_t model) {
 
 std::optional<std::string> EventDescriber::Describe(const Bytes& message,
                                                     const std::vector<DeviceReply>& replies,
-                                                    std::size_t blocksAcceptedBefore) {
+                                                    const Before& before,
+                                                    const DeviceModel& after) {
   if (message.empty() || message.front() != kSysExStart)
     return std::nullopt;
   std::ostringstream line;
@@ -42,6 +44,8 @@ std::optional<std::string> EventDescriber::Describe(const Bytes& message,
           answered || (IsOurs(reply.bytes) && reply.bytes[kCommandIndex] == kCmdIdentityReply);
     line << "identity request for " << ModelText(model) << ": "
          << (answered ? "answered as " + name_ : std::string("no answer"));
+    if (before.pending > 0 && after.PendingMessages() == 0)
+      line << "; the unfinished block (" << before.pending << " messages) starts again";
     return line.str();
   }
 
@@ -50,23 +54,26 @@ std::optional<std::string> EventDescriber::Describe(const Bytes& message,
          << message.size() << " bytes): ignored";
     return line.str();
   }
+  if (after.LostMessages() > before.lost)
+    return "block message lost on the way in";
+  if (after.BlocksReceived() == before.blocksReceived)
+    return std::nullopt;  // a message within a block is no event of its own
 
-  if (messagesInBlock_ == 0) {
-    const std::size_t block = blocksAcceptedBefore + 1;
-    attempt_ = block == currentBlock_ ? attempt_ + 1 : 1;
-    currentBlock_ = block;
+  // An addressed block is numbered by the place its messages carry.
+  std::size_t block = before.blocksAccepted + 1;
+  if (after.Options().addressed) {
+    if (const auto index = AddressedIndex(message))
+      block = *index / DeviceModel::kBlockMessages + 1;
   }
-  ++messagesInBlock_;
+  attempt_ = block == currentBlock_ ? attempt_ + 1 : 1;
+  currentBlock_ = block;
   std::optional<std::uint8_t> status;
   for (const auto& reply : replies) {
     if (IsOurs(reply.bytes) && reply.bytes[kCommandIndex] != kCmdIdentityReply)
       status = BlockReplyStatus(reply.bytes);
   }
-  if (!status && messagesInBlock_ < DeviceModel::kBlockMessages)
-    return std::nullopt;  // a message within a block is no event of its own
-  messagesInBlock_ = 0;
-  line << "block " << currentBlock_ << " (attempt " << attempt_ << ", "
-       << DeviceModel::kBlockMessages << " messages): ";
+  line << "block " << block << " (attempt " << attempt_ << ", " << DeviceModel::kBlockMessages
+       << " messages): ";
   if (!status)
     line << "no answer";
   else if (*status == 0)
@@ -88,11 +95,23 @@ ControllerSession::~ControllerSession() {
 }
 
 void ControllerSession::Deliver(Bytes message) {
+  if (message.empty())
+    return;  // an empty arrival marks a new session
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_)
       return;
     incoming_.push_back({std::move(message), Clock::now()});
+  }
+  wake_.notify_one();
+}
+
+void ControllerSession::NewSession() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_)
+      return;
+    incoming_.push_back({Bytes(), Clock::now()});
   }
   wake_.notify_one();
 }
@@ -110,7 +129,8 @@ void ControllerSession::Stop() {
 void ControllerSession::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    while (!incoming_.empty()) {
+    // While paused with arrivals kept, they wait for the pause to end.
+    while (!incoming_.empty() && !(Paused() && keepWhilePaused_)) {
       Arrival arrival = std::move(incoming_.front());
       incoming_.pop_front();
       lock.unlock();
@@ -119,25 +139,55 @@ void ControllerSession::Run() {
     }
     if (stopping_)
       return;
-    SendDue(lock);
-    if (!incoming_.empty() || stopping_)
+    if (!Paused()) {
+      if (lostWhilePaused_ > 0) {
+        events_ << "pause over: " << lostWhilePaused_ << " messages lost meanwhile" << std::endl;
+        lostWhilePaused_ = 0;
+      }
+      SendDue(lock);
+    }
+    if (!incoming_.empty() && !Paused())
       continue;
-    if (due_.empty())
-      wake_.wait(lock);
+    std::optional<Clock::time_point> until;
+    if (Paused())
+      until = pausedUntil_;
+    else if (!due_.empty())
+      until = due_.begin()->first.first;
+    if (until)
+      wake_.wait_until(lock, *until);
     else
-      wake_.wait_until(lock, due_.begin()->first.first);
+      wake_.wait(lock);
   }
 }
 
 // Runs without the lock but for the queueing of the replies.
 void ControllerSession::Handle(const Arrival& arrival) {
-  const std::size_t acceptedBefore = model_.BlocksAccepted();
+  if (arrival.message.empty()) {
+    model_.StartSession();
+    events_ << "new session: an updater connected; the firmware starts afresh" << std::endl;
+    return;
+  }
+  // What arrived while the controller was paused never reached it.
+  if (arrival.at >= pausedFrom_ && arrival.at < pausedUntil_ && !keepWhilePaused_) {
+    ++lostWhilePaused_;
+    return;
+  }
+  const EventDescriber::Before before = EventDescriber::Take(model_);
   std::vector<DeviceReply> replies = model_.Receive(arrival.message);
-  if (auto line = describer_.Describe(arrival.message, replies, acceptedBefore))
+  if (auto line = describer_.Describe(arrival.message, replies, before, model_))
     events_ << *line << std::endl;
+  // Replies count from when the message was taken in, which a pause delays.
+  const Clock::time_point takenAt = std::max(arrival.at, pausedUntil_);
+  if (const std::optional<Stall> stall = model_.TakeStall()) {
+    pausedFrom_ = Clock::now();
+    pausedUntil_ = pausedFrom_ + std::chrono::milliseconds(stall->ms);
+    keepWhilePaused_ = stall->queued;
+    events_ << "pausing for " << stall->ms << " ms; what arrives meanwhile "
+            << (stall->queued ? "waits" : "is lost") << std::endl;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& reply : replies) {
-    const auto at = arrival.at + std::chrono::milliseconds(reply.delayMs);
+    const auto at = takenAt + std::chrono::milliseconds(reply.delayMs);
     due_.emplace(std::make_pair(at, sequence_++), std::move(reply.bytes));
   }
 }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,9 @@
 namespace korvane {
 
 namespace {
+
+// Generous: a loaded machine may take a while to schedule new MIDI clients.
+constexpr std::chrono::milliseconds kReadyDeadline{30000};
 
 int Usage(const UsageError& error) {
   std::cerr << "korvane-sim: " << error.text << "\n\n" << SimUsage();
@@ -99,7 +103,23 @@ int RunController(const std::vector<std::string>& args) {
             << "\" on " << ports->ApiName() << ", input \"" << ports->InputName() << "\", output \""
             << ports->OutputName() << "\"" << std::endl;
 
+  // Listed is not yet live: an updater that asks before the ports carry
+  // messages gets no answer. Scripts and tests wait for this line.
+  if (ports->CarryMessages(kReadyDeadline)) {
+    std::cout << "korvane-sim: ready" << std::endl;
+  } else {
+    std::cerr << "korvane-sim: the ports did not carry a test message within "
+              << kReadyDeadline.count() / 1000 << " s; updaters may get no answer" << std::endl;
+  }
+  // An updater that connects to the input begins a new update (JACK tells).
+  std::unique_ptr<JackConnectionWatch> watch;
+  if (ports->ApiName() == "JACK") {
+    watch = JackConnectionWatch::Start(options.portName + " Watch", ports->InputName(),
+                                       [&session] { session.NewSession(); });
+  }
+
   const int signal = WaitForEndSignal(endSignals);
+  watch.reset();
   std::unique_ptr<VirtualPorts> closing;
   {
     std::lock_guard lock(portsMutex);

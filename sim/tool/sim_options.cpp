@@ -64,6 +64,40 @@ std::optional<std::vector<BlockFault>> ParseRefusals(const std::string& text) {
   return faults;
 }
 
+// "A:B[:C...]" of numbers, each at most max; nothing when malformed.
+std::optional<std::vector<std::uint64_t>> ParseFields(const std::string& text, std::size_t count,
+                                                      std::uint64_t max) {
+  std::vector<std::uint64_t> fields;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t colon = i + 1 < count ? text.find(':', start) : text.size();
+    if (colon == std::string::npos)
+      return std::nullopt;
+    const auto value = ParseNumber(text.substr(start, colon - start), max);
+    if (!value)
+      return std::nullopt;
+    fields.push_back(*value);
+    start = colon + 1;
+  }
+  return fields;
+}
+
+// "K:M:MS[:queued]": block K and its message M, both from 1.
+std::optional<StallFault> ParseStall(std::string text) {
+  bool queued = false;
+  if (text.ends_with(":queued")) {
+    queued = true;
+    text.resize(text.size() - 7);
+  }
+  const auto fields = ParseFields(text, 3, kMaxReplyDelayMs);
+  if (!fields || (*fields)[0] == 0 || (*fields)[1] == 0 || (*fields)[1] > 16)
+    return std::nullopt;
+  return StallFault{.block = (*fields)[0] - 1,
+                    .message = (*fields)[1] - 1,
+                    .ms = static_cast<std::uint32_t>((*fields)[2]),
+                    .queued = queued};
+}
+
 bool IsDataText(const std::string& text) {
   for (unsigned char c : text) {
     if (c < 0x20 || c >= 0x7F)
@@ -142,6 +176,47 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
          if (!n)
            return "--unplug-after takes a count";
          o.model.unplugAfter = static_cast<std::size_t>(*n);
+         return {};
+       }},
+      {"--unplug-after-messages", "N",
+       "answer nothing at all once N block messages have arrived (inside a block, or during "
+       "the last one, which is never acknowledged)",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
+         if (!n)
+           return "--unplug-after-messages takes a count";
+         o.model.unplugAfterMessages = static_cast<std::size_t>(*n);
+         return {};
+       }},
+      {"--stall", "K:M:MS[:queued]",
+       "once message M (1-16) of block K has arrived, pause for MS ms: what arrives meanwhile "
+       "is lost, as on JACK, or with :queued waits, as in a USB or ALSA queue (repeatable)",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto stall = ParseStall(v);
+         if (!stall)
+           return "--stall takes K:M:MS[:queued], K from 1, M from 1 to 16, MS up to 60000";
+         o.model.stalls.push_back(*stall);
+         return {};
+       }},
+      {"--lose", "K:M:N", "lose N block messages on the way in, from message M (1-16) of block K",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto fields = ParseFields(v, 3, std::numeric_limits<std::uint32_t>::max());
+         if (!fields || (*fields)[0] == 0 || (*fields)[1] == 0 || (*fields)[1] > 16 ||
+             (*fields)[2] == 0) {
+           return "--lose takes K:M:N, K from 1, M from 1 to 16, N from 1";
+         }
+         o.model.losses.push_back(
+             {.block = (*fields)[0] - 1, .message = (*fields)[1] - 1, .count = (*fields)[2]});
+         return {};
+       }},
+      {"--late", "K:MS", "accept block K but answer it MS ms later than the other replies",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto fields = ParseFields(v, 2, kMaxReplyDelayMs);
+         if (!fields || (*fields)[0] == 0)
+           return "--late takes K:MS, K from 1, MS up to 60000";
+         o.model.blockFaults.push_back({.block = (*fields)[0] - 1,
+                                        .status = 0,
+                                        .extraDelayMs = static_cast<std::uint32_t>((*fields)[1])});
          return {};
        }},
       {"--reply-delay", "MS", "send every reply MS milliseconds late",
@@ -340,7 +415,12 @@ std::string SimUsage() {
   std::ostringstream out;
   out << "Usage: korvane-sim [OPTIONS]\n"
          "A simulated Korvane controller on one virtual MIDI input and output. It prints\n"
-         "one line per event and runs until SIGINT or SIGTERM.\n\n";
+         "one line per event, \"korvane-sim: ready\" once its ports carry messages both\n"
+         "ways, and runs until SIGINT or SIGTERM.\n\n"
+         "Like a controller that takes an identity request as \"start the block again\",\n"
+         "it drops what arrived of an unfinished block when an identity request comes\n"
+         "(a last block that nothing follows is kept), and it starts the firmware afresh\n"
+         "when an updater connects to its input (on JACK).\n\n";
   AppendTable(out, SimTable());
   out << "\nUsage: korvane-sim make-image --model M --messages N [--length L] [--seed S] OUT.syx\n"
          "Writes a valid synthetic update file.\n\n";

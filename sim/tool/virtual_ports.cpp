@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <thread>
 
 #ifdef KORVANE_SIM_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -63,6 +64,22 @@ std::string OutputClient(const std::string& name) {
   return name + " Out";
 }
 
+// A SysEx under the identifier for non-commercial use: no controller message.
+const std::vector<unsigned char> kPing = {0xF0, 0x7D, 'K', 'S', 'I', 'M', 0xF7};
+
+// The index of the first port whose name begins with prefix (ALSA appends
+// the client and port numbers), or -1.
+int FindPortByPrefix(RtMidi& midi, const std::string& prefix) {
+  const unsigned count = midi.getPortCount();
+  for (unsigned i = 0; i < count; ++i) {
+    if (midi.getPortName(i).rfind(prefix, 0) == 0)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void QuietError(RtMidiError::Type, const std::string&, void*) {}
+
 }  // namespace
 
 bool JackServerRuns() {
@@ -114,6 +131,7 @@ std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
     try {
       std::unique_ptr<VirtualPorts> ports(new VirtualPorts());
       ports->receive_ = receive;
+      ports->api_ = candidate;
       ports->apiName_ = apiText;
       ports->name_ = name;
       ports->in_ = std::make_unique<RtMidiIn>(candidate, InputClient(name));
@@ -145,10 +163,62 @@ VirtualPorts::~VirtualPorts() {
   }
 }
 
+bool VirtualPorts::IsPing(const std::vector<unsigned char>& message) {
+  return message == kPing;
+}
+
+bool VirtualPorts::CarryMessages(std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  auto wait = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 25 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+  };
+  while (std::chrono::steady_clock::now() < end) {
+    try {
+      RtMidiOut intoInput(api_, name_ + " Probe Out");
+      RtMidiIn fromOutput(api_, name_ + " Probe In");
+      intoInput.setErrorCallback(QuietError, nullptr);
+      fromOutput.setErrorCallback(QuietError, nullptr);
+      std::atomic<int> pingsOut{0};
+      fromOutput.ignoreTypes(false, true, true);
+      fromOutput.setCallback(
+          [](double, std::vector<unsigned char>* message, void* counter) {
+            if (message != nullptr && IsPing(*message))
+              ++*static_cast<std::atomic<int>*>(counter);
+          },
+          &pingsOut);
+      const int in = FindPortByPrefix(intoInput, InputName());
+      const int out = FindPortByPrefix(fromOutput, OutputName());
+      if (in >= 0 && out >= 0) {
+        intoInput.openPort(static_cast<unsigned>(in), "ping");
+        fromOutput.openPort(static_cast<unsigned>(out), "pong");
+        const int before = pingsIn_.load();
+        bool carried = false;
+        for (int round = 0; round < 5 && !carried; ++round) {
+          intoInput.sendMessage(&kPing);
+          out_->sendMessage(&kPing);
+          carried = wait([&] { return pingsIn_.load() > before && pingsOut.load() > 0; });
+        }
+        if (carried)
+          return true;
+      }
+    } catch (const std::exception&) {
+      // The MIDI system is not ready for a client yet: tried again.
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
 void VirtualPorts::OnInput(double, std::vector<unsigned char>* message, void* user) {
   if (!message || message->empty())
     return;
   auto* self = static_cast<VirtualPorts*>(user);
+  if (IsPing(*message)) {
+    ++self->pingsIn_;
+    return;
+  }
   try {
     self->receive_(Bytes(message->begin(), message->end()));
   } catch (...) {
@@ -171,6 +241,44 @@ std::string VirtualPorts::InputName() const {
 
 std::string VirtualPorts::OutputName() const {
   return OutputClient(name_) + ":" + name_;
+}
+
+std::unique_ptr<JackConnectionWatch> JackConnectionWatch::Start(const std::string& clientName,
+                                                                const std::string& portName,
+                                                                std::function<void()> onConnect) {
+  quietJack = true;
+  jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
+  quietJack = false;
+  if (client == nullptr)
+    return nullptr;
+  std::unique_ptr<JackConnectionWatch> watch(new JackConnectionWatch());
+  watch->client_ = client;
+  watch->portName_ = portName;
+  watch->onConnect_ = std::move(onConnect);
+  if (jack_set_port_connect_callback(client, &JackConnectionWatch::OnConnect, watch.get()) != 0 ||
+      jack_activate(client) != 0) {
+    return nullptr;  // the destructor closes the client
+  }
+  return watch;
+}
+
+JackConnectionWatch::~JackConnectionWatch() {
+  if (client_ != nullptr)
+    jack_client_close(static_cast<jack_client_t*>(client_));
+}
+
+void JackConnectionWatch::OnConnect(unsigned a, unsigned b, int connect, void* self) {
+  auto* watch = static_cast<JackConnectionWatch*>(self);
+  if (!connect)
+    return;
+  auto* client = static_cast<jack_client_t*>(watch->client_);
+  for (const unsigned id : {a, b}) {
+    const jack_port_t* port = jack_port_by_id(client, id);
+    if (port != nullptr && watch->portName_ == jack_port_name(port)) {
+      watch->onConnect_();
+      return;
+    }
+  }
 }
 
 }  // namespace korvane

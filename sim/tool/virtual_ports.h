@@ -3,6 +3,8 @@
 // function, and an output that sends whole messages.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,8 +13,7 @@
 #include "sim/device_model.h"
 #include "sim/tool/sim_options.h"
 
-class RtMidiIn;
-class RtMidiOut;
+#include <rtmidi/RtMidi.h>
 
 namespace korvane {
 
@@ -31,6 +32,11 @@ class VirtualPorts {
 
   // Sends one whole message; a failure is printed, never thrown.
   void Send(const Bytes& message);
+  // Proves that both ports carry messages: a probe of our own sends into the
+  // input and listens on the output. A port that is listed may not carry
+  // data for a moment yet; an updater that asks then gets no answer. Tries
+  // until the deadline; the probe's messages never reach the controller.
+  bool CarryMessages(std::chrono::milliseconds deadline);
   // "JACK", "ALSA" or "CoreMIDI".
   const std::string& ApiName() const { return apiName_; }
   // The names the two ports show under, as other programs list them.
@@ -41,7 +47,12 @@ class VirtualPorts {
   VirtualPorts() = default;
   static void OnInput(double timeStamp, std::vector<unsigned char>* message, void* user);
 
+  // Our probe's message, told apart from anything an updater sends.
+  static bool IsPing(const std::vector<unsigned char>& message);
+
   ReceiveFunction receive_;
+  std::atomic<int> pingsIn_{0};
+  RtMidi::Api api_ = RtMidi::UNSPECIFIED;
   std::string apiName_;
   std::string name_;
   std::unique_ptr<RtMidiIn> in_;
@@ -51,5 +62,25 @@ class VirtualPorts {
 // True when a JACK server accepts clients (JACK_DEFAULT_SERVER is honoured);
 // says nothing on stderr either way.
 bool JackServerRuns();
+
+// Calls onConnect (on a JACK thread) whenever a port is connected to the
+// named one, for as long as it lives. Nothing when JACK does not run.
+class JackConnectionWatch {
+ public:
+  static std::unique_ptr<JackConnectionWatch> Start(const std::string& clientName,
+                                                    const std::string& portName,
+                                                    std::function<void()> onConnect);
+  ~JackConnectionWatch();
+  JackConnectionWatch(const JackConnectionWatch&) = delete;
+  JackConnectionWatch& operator=(const JackConnectionWatch&) = delete;
+
+ private:
+  JackConnectionWatch() = default;
+  static void OnConnect(unsigned a, unsigned b, int connect, void* self);
+
+  void* client_ = nullptr;  // jack_client_t, kept out of this header
+  std::string portName_;
+  std::function<void()> onConnect_;
+};
 
 }  // namespace korvane

@@ -365,7 +365,9 @@ TEST_F(RtMidiServicesTest, APortThatVanishedAfterTheCountIsNoDevice) {
   EXPECT_EQ(recorder.Calls().size(), 0u);
 }
 
-TEST_F(RtMidiServicesTest, ALongMessageArrivesWholeAtThePeer) {
+// A long message arrives whole. JACK carries up to 16379 bytes through
+// RtMidi; a longer one would vanish, so it is refused and the caller knows.
+TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToJacksLimitAndLongerOnesAreRefused) {
   const int sink = OutputNumber(testing::kPeerSink);
   ASSERT_GE(sink, 0);
   CallbackRecorder recorder;
@@ -373,21 +375,49 @@ TEST_F(RtMidiServicesTest, ALongMessageArrivesWholeAtThePeer) {
   ASSERT_EQ(services_->midiOutOpen(&out, static_cast<UINT>(sink), recorder.OutProc(),
                                    recorder.Instance(), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);
-  std::vector<unsigned char> block = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x34};
-  for (int i = 0; i < 300; ++i)
-    block.push_back(static_cast<unsigned char>(i & 0x7F));
-  block.push_back(0xF7);
-  MIDIHDR header{};
-  header.lpData = reinterpret_cast<char*>(block.data());
-  header.dwBufferLength = static_cast<DWORD>(block.size());
-  ASSERT_EQ(services_->midiOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
-  ASSERT_EQ(services_->midiOutLongMsg(out, &header, sizeof(header)), MMSYSERR_NOERROR);
-  EXPECT_EQ(recorder.Count(MOM_DONE), 1u);
-  EXPECT_TRUE(header.dwFlags & MHDR_DONE);
-  EXPECT_FALSE(header.dwFlags & MHDR_INQUEUE);
-  EXPECT_EQ(peer_->NextReceived(), block);
-  EXPECT_EQ(services_->midiOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+  std::size_t done = 0;
+  for (const std::size_t length : {std::size_t{309}, std::size_t{16379}, std::size_t{16380}}) {
+    SCOPED_TRACE(length);
+    std::vector<unsigned char> block = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x34};
+    while (block.size() + 1 < length)
+      block.push_back(static_cast<unsigned char>(block.size() & 0x7F));
+    block.push_back(0xF7);
+    MIDIHDR header{};
+    header.lpData = reinterpret_cast<char*>(block.data());
+    header.dwBufferLength = static_cast<DWORD>(block.size());
+    ASSERT_EQ(services_->midiOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+    const bool fits = length <= 16379;
+    EXPECT_EQ(services_->midiOutLongMsg(out, &header, sizeof(header)),
+              fits ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM);
+    done += fits;
+    EXPECT_EQ(recorder.Count(MOM_DONE), done);
+    EXPECT_EQ((header.dwFlags & MHDR_DONE) != 0, fits);
+    EXPECT_FALSE(header.dwFlags & MHDR_INQUEUE);
+    EXPECT_EQ(peer_->NextReceived(), fits ? block : std::vector<unsigned char>{});
+    EXPECT_EQ(services_->midiOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+  }
   EXPECT_EQ(services_->midiOutClose(out), MMSYSERR_NOERROR);
+}
+
+// One updater per port: a second one (here a second set of services, as in a
+// second process) finds the port held until the first closes it.
+TEST_F(RtMidiServicesTest, APortAnotherUpdaterHoldsIsAllocated) {
+  const int sink = OutputNumber(testing::kPeerSink);
+  ASSERT_GE(sink, 0);
+  RtMidiServices other;
+  ASSERT_EQ(other.midiOutGetNumDevs(), services_->midiOutGetNumDevs());
+  CallbackRecorder recorder;
+  HMIDIOUT first = nullptr;
+  HMIDIOUT second = nullptr;
+  ASSERT_EQ(services_->midiOutOpen(&first, static_cast<UINT>(sink), recorder.OutProc(),
+                                   recorder.Instance(), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(other.midiOutOpen(&second, static_cast<UINT>(sink), 0, 0, CALLBACK_NULL),
+            MMSYSERR_ALLOCATED);
+  EXPECT_EQ(services_->midiOutClose(first), MMSYSERR_NOERROR);
+  ASSERT_EQ(other.midiOutOpen(&second, static_cast<UINT>(sink), 0, 0, CALLBACK_NULL),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(other.midiOutClose(second), MMSYSERR_NOERROR);
 }
 
 // A port is live when its open returns, as on WinMM: a message sent at once

@@ -153,6 +153,7 @@ TEST(CheckCommand, EachDefectIsRefusedWithItsOwnLog) {
       {"unknown-model.syx", "\r\nSorry, unknown Controller file selected.\r\nERROR incorrect file"},
       {"wrong-command-byte.syx", "\r\nTRW1000 update file selected.\r\nERROR incorrect file"},
       {"foreign-inner-header.syx", "\r\nTRW1000 update file selected.\r\nERROR incorrect file"},
+      {"cut-short.syx", "\r\nTRW1000 update file selected.\r\nERROR incorrect file"},
       {"missing.syx", "\r\nERROR: File not found."},
   };
   for (const auto& [name, tail] : cases) {

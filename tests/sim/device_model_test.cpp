@@ -176,6 +176,47 @@ TEST(DeviceModel, SixteenMessagesAfterALostMessageAreTakenAsOneBlock) {
   EXPECT_NE(model.AcceptedFirmware(), Concat(0, 16));
 }
 
+TEST(DeviceModel, AnIdentityRequestStartsTheBlockAgainButKeepsALastBlockNothingFollows) {
+  DeviceModel model;
+  Send(model, 0, 16);
+  Send(model, 16, 23);
+  model.Receive(kIdentityRequestW);
+  // The block sent again from its first message is taken as one block.
+  EXPECT_EQ(Send(model, 16, 32), std::vector<Bytes>{BlockReply(0)});
+  EXPECT_EQ(model.AcceptedFirmware(), Concat(0, 32));
+
+  // The update's last block, then the probe: it is still held.
+  Send(model, 32, 36);
+  model.Receive(kIdentityRequestW);
+  EXPECT_EQ(model.AcceptedFirmwareWithPartial(), Concat(0, 36));
+
+  // A new session starts the firmware afresh.
+  model.StartSession();
+  EXPECT_TRUE(model.AcceptedFirmwareWithPartial().empty());
+  EXPECT_EQ(Send(model, 0, 16), std::vector<Bytes>{BlockReply(0)});
+}
+
+TEST(DeviceModel, ScriptedLossesStallsAndUnplugApplyOnceAtTheirPlace) {
+  DeviceModel model({.unplugAfterMessages = 40,
+                     .stalls = {{.block = 1, .message = 3, .ms = 500, .queued = true}},
+                     .losses = {{.block = 0, .message = 2, .count = 2}}});
+  Send(model, 0, 16);
+  EXPECT_EQ(model.LostMessages(), 2u);
+  EXPECT_EQ(model.PendingMessages(), 14u);
+  EXPECT_FALSE(model.TakeStall());
+  model.Receive(kIdentityRequestW);
+  EXPECT_EQ(Send(model, 0, 16), std::vector<Bytes>{BlockReply(0)});  // no second loss
+  Send(model, 16, 20);
+  const std::optional<Stall> stall = model.TakeStall();
+  ASSERT_TRUE(stall);
+  EXPECT_EQ(stall->ms, 500u);
+  EXPECT_TRUE(stall->queued);
+  EXPECT_FALSE(model.TakeStall());  // handed over once
+  Send(model, 20, 40);
+  EXPECT_TRUE(model.Unplugged());
+  EXPECT_EQ(model.AcceptedFirmwareWithPartial(), Concat(0, 40));
+}
+
 TEST(DeviceModelAddressed, PlacesMessagesByIndexAndRefusesAGapWithSequenceError) {
   DeviceModel model({.addressed = true});
   EXPECT_EQ(Send(model, 0, 16), std::vector<Bytes>{BlockReply(0)});

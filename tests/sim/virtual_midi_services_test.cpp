@@ -316,6 +316,29 @@ TEST_F(Wired, UnpluggedControllerAnswersNothing) {
   EXPECT_EQ(services_.SentMessages(out_).size(), 1u);
 }
 
+// What reaches a paused controller: lost (as on JACK) or taken once the pause
+// ends (as a USB or ALSA queue keeps it); its answers wait for the end.
+class PausedController : public Wired, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    Build({.stalls = {{.block = 0, .message = 0, .ms = 200, .queued = GetParam()}}});
+  }
+};
+
+TEST_P(PausedController, LosesWhatArrivesOrTakesItAfterThePause) {
+  const Bytes firstMessage = {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x34, 0x00, 0x00, 0xF7};
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Send(firstMessage), MMSYSERR_NOERROR);
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), GetParam() ? 1u : 0u);
+  if (GetParam()) {
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LostOrQueued, PausedController, ::testing::Bool());
+
 TEST_F(Wired, InjectedFailuresHitTheChosenCalls) {
   // The second long message fails; the others go out.
   services_.AddCallFault({.call = MidiCall::kOutLongMsg, .result = MMSYSERR_NOMEM, .nth = 2});

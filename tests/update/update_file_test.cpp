@@ -194,12 +194,12 @@ TEST(FileCheck, SecondF0BeforeF7IsTestedButDoesNotRestartTheLength) {
   EXPECT_EQ(r.faultIndex, inner.size());
 }
 
-TEST(FileCheck, TrailingMessageWithoutF7PassesAndIsNotCounted) {
+TEST(FileCheck, TrailingMessageWithoutF7IsACutDownloadAndRefused) {
   Bytes tail = Message(500);
   tail.pop_back();
-  const FileCheckResult r = CheckUpdateImage(Join({Message(40), tail}));
-  EXPECT_EQ(r.fault, FileFault::kNone);
-  EXPECT_EQ(r.longestDistance, 39u);
+  EXPECT_EQ(CheckUpdateImage(Join({Message(40), tail})).fault, FileFault::kUnclosed);
+  // Bytes other than 0xF0 after the last 0xF7 open nothing.
+  EXPECT_EQ(CheckUpdateImage(Join({Message(40), Bytes{0x01, 0x02}})).fault, FileFault::kNone);
 }
 
 TEST(FileCheck, BytesBetweenMessagesAndStrayF7AreLetThrough) {

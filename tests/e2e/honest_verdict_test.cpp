@@ -1,0 +1,111 @@
+// The verdict under the faults of real use, over a real JACK server: a second
+// updater started beside the first, a controller that pauses or is unplugged
+// during the last block, a second update to the same controller, messages too
+// long for the MIDI system. "Update successfully completed." must mean the
+// controller holds the file; a pause must not end an update that can finish.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/e2e_fixture.h"
+#include "update/transfer_texts.h"
+
+namespace korvane::testing {
+namespace {
+
+class HonestVerdict : public JackEndToEnd {};
+
+TEST_F(HonestVerdict, ASecondUpdaterFindsThePortsHeldAndSendsNothing) {
+  const std::string image = MakeImage(128, 64);
+  ChildProcess& sim = StartSim("Sim A");
+  auto first = StartFlash(image, "first");
+  WaitForEvent(sim, "block 1 (");
+
+  const RunResult second = Flash({}, image, "second");
+  EXPECT_EQ(second.status, 3) << second.out << second.err;
+  const std::string log = ReadFile(LogPath("second"));
+  EXPECT_NE(log.find("MIDIINOPEN -> MMSYSERR_ALLOCATED"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Writing Block"), std::string::npos) << log;
+
+  EXPECT_EQ(first->Wait(kFlashDeadline), std::optional<int>(0)) << first->Stdout();
+  EXPECT_TRUE(ReadFile(LogPath("first")).ends_with(kSuccessText));
+  EXPECT_EQ(StopSim(sim, "Sim A"), image_);
+}
+
+// The controller stops for half a second (kill -STOP), at three points of a
+// block. JACK loses what it is sent meanwhile; the probe finds it again, the
+// block is sent again whole, and the update finishes.
+class PausedController : public JackEndToEnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PausedController, HalfASecondStopEndsInSuccess) {
+  // 16 messages of 64 bytes take about 340 ms: the offsets fall at the start,
+  // in the middle and at the end of block 3.
+  const std::string image = MakeImage(96, 64, {"--addressed"});
+  ChildProcess& sim = StartSim("Sim A", {"--addressed"});
+  auto flash = StartFlash(image);
+  WaitForEvent(sim, "block 2 (");
+  std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+  sim.Signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  sim.Signal(SIGCONT);
+
+  EXPECT_EQ(flash->Wait(kFlashDeadline), std::optional<int>(0)) << flash->Stdout();
+  const std::string log = ReadFile(LogPath());
+  EXPECT_TRUE(log.ends_with(kSuccessText)) << log;
+  EXPECT_EQ(StopSim(sim, "Sim A"), image_);
+}
+
+INSTANTIATE_TEST_SUITE_P(AtThreePointsOfABlock, PausedController, ::testing::Values(0, 150, 300),
+                         [](const auto& info) {
+                           return "After" + std::to_string(info.param) + "ms";
+                         });
+
+TEST_F(HonestVerdict, UnpluggedDuringTheLastBlockIsALostConnection) {
+  // 40 messages: two acknowledged blocks and a last one of 8 that nobody
+  // acknowledges; the controller goes after 36.
+  const std::string image = MakeImage(40, 64);
+  ChildProcess& sim = StartSim("Sim A", {"--unplug-after-messages", "36"});
+  const RunResult flash = Flash({}, image);
+  EXPECT_EQ(flash.status, 1) << flash.out << flash.err;
+  EXPECT_EQ(ReadFile(LogPath()),
+            LogHead(image) + WritingBlockLine(3, 2) + kLostConnectionText + kDangerText);
+  EXPECT_NE(StopSim(sim, "Sim A"), image_);
+}
+
+TEST_F(HonestVerdict, ASecondUpdateToTheSameControllerSucceedsToo) {
+  // The first ends in a last block of 8, which the controller must not carry
+  // into the next update.
+  const std::string image = MakeImage(40, 64);
+  ChildProcess& sim = StartSim("Sim A");
+  for (const char* name : {"first", "second"}) {
+    const RunResult flash = Flash({}, image, name);
+    EXPECT_EQ(flash.status, 0) << name << flash.out << flash.err;
+    EXPECT_EQ(ReadFile(LogPath(name)), LogHead(image) + WritingBlockLine(3, 2) + kSuccessText);
+  }
+  EXPECT_EQ(StopSim(sim, "Sim A"), image_);
+}
+
+// JACK carries 16379 bytes in one message through RtMidi; one byte more would
+// vanish, so it is refused and the update cannot end in success.
+TEST_F(HonestVerdict, AMessageAtJacksLimitArrivesAndOneByteLongerIsRefused) {
+  std::string image = MakeImage(1, 16379);
+  ChildProcess& sim = StartSim("Sim A");
+  RunResult flash = Flash({}, image);
+  EXPECT_EQ(flash.status, 0) << flash.out << flash.err;
+  EXPECT_EQ(StopSim(sim, "Sim A"), image_);
+
+  image = MakeImage(1, 16380);
+  ChildProcess& again = StartSim("Sim B");
+  flash = Flash({}, image);
+  EXPECT_EQ(flash.status, 1) << flash.out << flash.err;
+  const std::string log = ReadFile(LogPath());
+  EXPECT_NE(log.find("MIDIOUTLONGMSG -> MMSYSERR_INVALPARAM"), std::string::npos) << log;
+  EXPECT_TRUE(log.ends_with(kDangerText)) << log;
+  EXPECT_EQ(StopSim(again, "Sim B"), "");
+}
+
+}  // namespace
+}  // namespace korvane::testing

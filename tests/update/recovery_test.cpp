@@ -1,0 +1,126 @@
+// The transfer under the faults of real MIDI systems and real controllers: a
+// controller that pauses, messages lost on the way, a reply that comes late, a
+// send that fails once, an unplug during the last block. The verdict must be
+// honest, and wherever the update could finish it must end in success with the
+// controller holding the image byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/update/procedure_rig.h"
+#include "update/transfer.h"
+#include "update/transfer_texts.h"
+
+namespace korvane::testing {
+namespace {
+
+struct Rig : ProcedureRig {
+  Rig(std::size_t messages, DeviceModelOptions options) {
+    midi.AddInput("In A");
+    midi.AddOutput("Out A");
+    controller = midi.AttachController(0, {0}, std::move(options));
+    state.image = MakeImage(messages, 24);
+    state.inputBufferSize = 24;
+    state.portPairList = std::vector<PortPair>{{0, 0}, kPairListEnd};
+    OpenPorts();
+  }
+
+  bool DeviceHoldsImage() const {
+    return midi.Controller(controller).AcceptedFirmwareWithPartial() == *state.image;
+  }
+
+  int controller = 0;
+};
+
+struct StallCase {
+  std::size_t message;
+  bool queued;
+};
+
+class StalledController : public ::testing::TestWithParam<StallCase> {};
+
+// Half a second is what a flash erasure or a busy host can take. Whether what
+// arrives meanwhile is lost (JACK) or waits (USB, ALSA), and wherever in the
+// block the pause falls, the update finishes.
+TEST_P(StalledController, PauseOfHalfASecondEndsInSuccess) {
+  for (const bool addressed : {true, false}) {
+    // A plain controller can store a block twice when its reply comes late,
+    // which no updater can see: it is tried only where that cannot happen.
+    if (!addressed && (GetParam().queued || GetParam().message == 15))
+      continue;
+    DeviceModelOptions options{.addressed = addressed};
+    options.stalls = {StallFault{
+        .block = 1, .message = GetParam().message, .ms = 500, .queued = GetParam().queued}};
+    Rig rig(40, options);
+    TransferWorker(rig.state);
+    EXPECT_TRUE(rig.state.log.Text().ends_with(kSuccessText))
+        << (addressed ? "addressed: " : "plain: ") << rig.state.log.Text();
+    EXPECT_TRUE(rig.DeviceHoldsImage()) << (addressed ? "addressed" : "plain");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(WhereverItFalls, StalledController,
+                         ::testing::Values(StallCase{0, false}, StallCase{7, false},
+                                           StallCase{15, false}, StallCase{0, true},
+                                           StallCase{7, true}, StallCase{15, true}),
+                         [](const auto& info) {
+                           return "Message" + std::to_string(info.param.message) +
+                                  (info.param.queued ? "Queued" : "Lost");
+                         });
+
+TEST(Recovery, LostMessagesAndALateReplyAreSentAgainAndEndInSuccess) {
+  for (const bool addressed : {true, false}) {
+    DeviceModelOptions options{.addressed = addressed};
+    options.losses = {LossFault{.block = 0, .message = 4, .count = 3}};
+    Rig rig(32, options);
+    TransferWorker(rig.state);
+    EXPECT_EQ(rig.state.log.Text(), std::string(kGreeting) +
+                                        "\r\nWriting Block 1/2 ...timeout ERROR"
+                                        "\r\n1st retry on Block 1/2 ...OK"
+                                        "\r\nWriting Block 2/2 ...OK" +
+                                        kSuccessText);
+    EXPECT_TRUE(rig.DeviceHoldsImage());
+  }
+
+  // Every reply takes 100 ms; block 1's comes 350 ms after its last message,
+  // while the probe waits for the identity reply. It is no answer to the
+  // probe, which keeps waiting and needs no second attempt.
+  DeviceModelOptions late{.replyDelayMs = 100, .addressed = true};
+  late.blockFaults = {BlockFault{.block = 0, .status = 0, .extraDelayMs = 250}};
+  Rig rig(32, late);
+  TransferWorker(rig.state);
+  EXPECT_TRUE(rig.state.log.Text().ends_with(kSuccessText)) << rig.state.log.Text();
+  EXPECT_EQ(rig.midi.Controller(rig.controller).IdentityRequests(), 2u);
+  EXPECT_TRUE(rig.DeviceHoldsImage());
+}
+
+TEST(Recovery, AMessageRefusedOnceIsForgivenWhenItsBlockIsAcknowledgedWithIt) {
+  // The addressed controller refuses the block that lacks the message; the
+  // retry carries it and is acknowledged.
+  Rig rig(32, DeviceModelOptions{.addressed = true});
+  rig.midi.AddCallFault(CallFault{.call = MidiCall::kOutLongMsg, .nth = 3});
+  TransferWorker(rig.state);
+  const std::string log = rig.state.log.Text();
+  EXPECT_NE(log.find("Sequence error\r\n1st retry on Block 1/2 ...OK"), std::string::npos) << log;
+  EXPECT_TRUE(log.ends_with(kSuccessText)) << log;
+  EXPECT_TRUE(rig.DeviceHoldsImage());
+}
+
+TEST(Recovery, TheLastBlockIsFollowedByAProbe) {
+  // Sent whole, and the controller still there: success.
+  Rig whole(20, DeviceModelOptions{});
+  TransferWorker(whole.state);
+  EXPECT_TRUE(whole.state.log.Text().ends_with(kSuccessText));
+  EXPECT_EQ(whole.midi.Controller(whole.controller).IdentityRequests(), 2u);
+  EXPECT_TRUE(whole.DeviceHoldsImage());
+
+  // Unplugged two messages before the end: nobody acknowledged those.
+  Rig unplugged(20, DeviceModelOptions{.unplugAfterMessages = 18});
+  TransferWorker(unplugged.state);
+  EXPECT_EQ(unplugged.state.log.Text(), std::string(kGreeting) + "\r\nWriting Block 2/1 ..." +
+                                            kLostConnectionText + kDangerText);
+  EXPECT_FALSE(unplugged.DeviceHoldsImage());
+}
+
+}  // namespace
+}  // namespace korvane::testing

@@ -1,0 +1,130 @@
+#include "update/connection_probe.h"
+
+#include <span>
+
+#include "app/update_state.h"
+#include "midi/clock.h"
+#include "midi/report_midi_result.h"
+#include "update/device_messages.h"
+#include "update/header_bytes.h"
+#include "update/reply_wait.h"
+
+namespace korvane {
+namespace {
+
+enum class Attempt { kAnswered, kNoAnswer, kFailed };
+
+// One probe on the chosen pair. The input header's flags belong to the driver
+// while the buffer is queued, so they are read only once the event shows that
+// the callback has handed the buffer back; while the event is clear the
+// buffer is taken as queued.
+class Probe {
+ public:
+  Probe(UpdateState& state, PortRecord& input, PortRecord& output)
+      : midi_(state.midi), log_(state.log), input_(input), output_(output) {}
+
+  // Sends the request twice and waits for its answer.
+  Attempt SendPairAndWait();
+  // Hands the input buffer back to the driver; only for a buffer it returned.
+  bool Requeue();
+
+ private:
+  bool Ok(MMRESULT result, unsigned operation) {
+    return ReportMidiResult(log_, result, operation) == MMSYSERR_NOERROR;
+  }
+  bool Send() {
+    return Ok(midi_.midiOutLongMsg(output_.outHandle, output_.header.get(), sizeof(MIDIHDR)),
+              kMidiOutLongMsg);
+  }
+  bool HoldsAnswer() { return IsReplyTo(HeaderBytes(input_), kCmdIdentityRequest); }
+  Attempt AwaitAnswer();
+
+  MidiServices& midi_;
+  LogConsole& log_;
+  PortRecord& input_;
+  PortRecord& output_;
+};
+
+Attempt Probe::SendPairAndWait() {
+  // The request goes out twice: the answer to the first is lost when the
+  // input buffer was not queued at the time.
+  if (!Send())
+    return Attempt::kFailed;
+  // A returned buffer that does not already hold the answer is queued again.
+  if (input_.event->IsSet() && !HoldsAnswer()) {
+    const bool prepared =
+        (input_.header->dwFlags & MHDR_PREPARED) ||
+        Ok(midi_.midiInPrepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
+           kMidiInPrepareHeader);
+    if (!prepared || !Requeue())
+      return Attempt::kFailed;
+  }
+  if (!Send())
+    return Attempt::kFailed;
+  return AwaitAnswer();
+}
+
+// Waits up to 300 ms for the identity reply. Anything else with the message
+// header (a block reply that came late) shows the controller alive but is no
+// answer: it is handed back and the wait goes on within the same 300 ms.
+Attempt Probe::AwaitAnswer() {
+  const std::uint32_t start = timeGetTime();
+  for (;;) {
+    const std::uint32_t elapsed = timeGetTime() - start;
+    if (elapsed >= kReplyWaitMs ||
+        WaitForEvent(*input_.event, kReplyWaitMs - elapsed) != WAIT_OBJECT_0) {
+      return Attempt::kNoAnswer;
+    }
+    if (HoldsAnswer())
+      return Attempt::kAnswered;
+    if (!Requeue())
+      return Attempt::kFailed;
+  }
+}
+
+bool Probe::Requeue() {
+  MIDIHDR& in = *input_.header;
+  input_.event->Reset();
+  in.dwBytesRecorded = 0;
+  in.dwFlags &= ~MHDR_DONE;
+  return Ok(midi_.midiInAddBuffer(input_.inHandle, &in, sizeof(MIDIHDR)), kMidiInAddBuffer);
+}
+
+}  // namespace
+
+bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
+                     std::uint8_t modelByte) {
+  MIDIHDR& out = *output.header;
+  if (ReportMidiResult(state.log,
+                       state.midi.midiOutUnprepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
+                       kMidiOutUnprepareHeader) != MMSYSERR_NOERROR) {
+    return false;
+  }
+  const DWORD keptLength = out.dwBufferLength;
+  if (output.buffer.size() < kIdentityRequestLength &&
+      !output.ResizeBuffer(kIdentityRequestLength)) {
+    return false;
+  }
+  BuildIdentityRequest(
+      modelByte,
+      std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(out.lpData), kIdentityRequestLength));
+  out.dwBufferLength = kIdentityRequestLength;
+
+  Probe probe(state, input, output);
+  Attempt attempt = Attempt::kFailed;
+  if (ReportMidiResult(state.log,
+                       state.midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
+                       kMidiOutPrepareHeader) == MMSYSERR_NOERROR) {
+    attempt = Attempt::kNoAnswer;
+    for (int i = 0; i < kProbeAttempts && attempt == Attempt::kNoAnswer; ++i)
+      attempt = probe.SendPairAndWait();
+  }
+
+  if (input.event->IsSet())
+    probe.Requeue();
+  if (out.dwBufferLength != keptLength)
+    out.dwBufferLength = keptLength;
+  return attempt == Attempt::kAnswered;
+}
+
+}  // namespace korvane
