@@ -1,7 +1,6 @@
-// The panel picture under the main dialog's controls: a controller's front
-// panel with rows of knobs and buttons, a display and recesses behind the log
-// and the button column. Painted in code in dialog units, so it always fills
-// the dialog whatever the font made of its size.
+// The panel picture under the main dialog's controls (app/panel_description.h),
+// painted with QPainter and scaled to the widget, so it always fills the
+// dialog whatever the font made of its size.
 #pragma once
 
 #include <QWidget>
