@@ -14,13 +14,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <functional>
 
 #include "app/qt/about_dlg.h"
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/update_dlg.h"
 #include "app/steps.h"
+#include "tests/gui/when_modal.h"
 #include "tests/update/procedure_rig.h"
 
 using namespace korvane;
@@ -28,21 +28,6 @@ using namespace korvane;
 namespace {
 
 constexpr int kLong = 30000;
-
-// Acts on the next modal dialog of type W once it shows.
-template <class W>
-void WhenModal(std::function<void(W*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* w = dynamic_cast<W*>(QApplication::activeModalWidget())) {
-      timer->stop();
-      timer->deleteLater();
-      act(w);
-    }
-  });
-  timer->start();
-}
 
 void AnswerQuestion(QMessageBox::StandardButton answer, QString* text = nullptr) {
   WhenModal<QMessageBox>([answer, text](QMessageBox* box) {
