@@ -248,6 +248,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.dialog->State().log.Capacity(), std::size_t{0});
   }
 
+  void enterOnAFocusedButtonClicksIt() {
+    Rig rig;
+    Show(rig);
+    rig.dialog->Button(kExitButton)->setFocus();
+    QTest::keyClick(rig.dialog->windowHandle(), Qt::Key_Return);
+    QTRY_VERIFY(!rig.dialog->isVisible());
+    QCOMPARE(rig.dialog->result(), int(QDialog::Rejected));  // Exit's close, not Enter's accept
+  }
+
   void aboutBoxForSystemCommands16To31() {
     Rig rig;
     Show(rig);

@@ -1,10 +1,11 @@
-// The caption of every window as the window system shows it: the real
-// windows on a private X server (Xvfb, through Qt's xcb platform), read back
-// with xprop from the two properties that window managers draw title bars
-// from. Skips, saying why, only when no X server can be started.
+// The program's windows on a private X server (Xvfb, through Qt's xcb
+// platform), where the window system itself decides what shows and when a
+// window becomes active. Skips, saying why, only when no X server can be
+// started.
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
@@ -39,7 +40,7 @@ QString XProperty(QWidget* window, const char* name) {
   return out.mid(open + 1, out.size() - open - 2);
 }
 
-// The title as the window system has it, once the window is on the screen:
+// The caption as the window system has it, once the window is on the screen:
 // the older WM_NAME and the UTF-8 _NET_WM_NAME must agree.
 QString ShownTitle(QWidget* window) {
   if (!QTest::qWaitForWindowExposed(window))
@@ -51,7 +52,7 @@ QString ShownTitle(QWidget* window) {
 
 }  // namespace
 
-class WindowTitlesTest : public QObject {
+class X11WindowTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -93,6 +94,24 @@ class WindowTitlesTest : public QObject {
     window.ChooseUpdateFile();
     QCOMPARE(file, QString("Open"));
   }
+
+  // A window manager activates the window once it is on the screen, after
+  // the greeting has shown Open and Exit; the focus must still start on the
+  // log, and no button is the default, so Enter ends the run.
+  void enterOnceTheWindowIsActiveEndsTheRun() {
+    VirtualMidiServices midi;
+    CUpdateDlg dialog(midi);
+    dialog.show();
+    QTRY_VERIFY(dialog.Button(kOpenButton)->isVisible());
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(QApplication::focusWidget(), dialog.LogControl());
+    for (int id : {kOpenButton, kRescanButton, kUnusedButton1010, kUnusedButton1009, kExitButton})
+      QVERIFY(!dialog.Button(id)->isDefault());
+    QTest::keyClick(dialog.windowHandle(), Qt::Key_Return);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+  }
 };
 
 int main(int argc, char** argv) {
@@ -100,14 +119,14 @@ int main(int argc, char** argv) {
   std::string reason;
   const std::string display = server.Start(reason);
   if (display.empty()) {
-    std::printf("SKIP   : window_titles_test: no X server: %s\n", reason.c_str());
+    std::printf("SKIP   : x11_window_test: no X server: %s\n", reason.c_str());
     return kSkipped;
   }
   qputenv("DISPLAY", display.c_str());
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
-  WindowTitlesTest test;
+  X11WindowTest test;
   return QTest::qExec(&test, argc, argv);
 }
 
-#include "window_titles_test.moc"
+#include "x11_window_test.moc"
