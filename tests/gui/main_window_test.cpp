@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -311,6 +312,16 @@ class MainWindowTest : public QObject {
       QTimer::singleShot(0, [&] { QTest::keyClick(&d, Qt::Key_Escape); });
       QCOMPARE(d.exec(), int(QDialog::Rejected));
     }
+  }
+
+  void deviceListShowsItsScrollBarOnlyWhenTheEntriesNeedIt() {
+    CDeviceSelectDlg d(std::string("Ctl A (Out1/In1)\0\0", 18), "p", nullptr);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QVERIFY(!d.List()->verticalScrollBar()->isVisible());
+    for (int i = 0; i < 20; ++i)
+      d.List()->addItem(QString("Ctl %1").arg(i));
+    QTRY_VERIFY(d.List()->verticalScrollBar()->isVisible());
   }
 
   void logControlFollowsTheBufferThroughAppendsAndRemovals() {
