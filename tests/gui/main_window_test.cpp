@@ -55,6 +55,7 @@ class MainWindowTest : public QObject {
   };
 
   QTemporaryDir dir_;
+  QTemporaryDir home_;
 
   QString WriteImage(const std::vector<std::uint8_t>& image) {
     const QString path = dir_.filePath("update.syx");
@@ -101,6 +102,15 @@ class MainWindowTest : public QObject {
   static std::string LogText(Rig& rig) { return rig.dialog->State().log.Text(); }
 
  private slots:
+  // The user's folders, where Qt keeps what it remembers, and the one for
+  // temporary files: an empty one of the suite's own.
+  void initTestCase() {
+    QVERIFY(home_.isValid());
+    qputenv("HOME", QFile::encodeName(home_.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.filePath(".config")));
+    qputenv("TMPDIR", QFile::encodeName(home_.path()));
+  }
+
   void firstPaintGreetsAndLaysOut() {
     Rig rig;
     Show(rig);
@@ -173,6 +183,16 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(rig.dialog->Button(kOpenButton)->isVisible());
     QCOMPARE(LogText(rig), before);
     QVERIFY(!rig.dialog->State().filePath.has_value());
+  }
+
+  void theFileDialogLeavesNothingBehind() {
+    Rig rig;
+    Show(rig);
+    WhenModal<QFileDialog>([](QFileDialog* fd) { fd->reject(); });
+    rig.dialog->Button(kOpenButton)->click();
+    QTRY_VERIFY(rig.dialog->Button(kOpenButton)->isVisible());
+    QCOMPARE(QDir(home_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
   }
 
   void noInputPortAndNoDevice() {
