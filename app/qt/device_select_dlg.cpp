@@ -43,7 +43,8 @@ CDeviceSelectDlg::CDeviceSelectDlg(std::string deviceList, std::string filePath,
   list_->setObjectName("control1010");
   list_->setGeometry(du.Rect(7, 19, 172, 62));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // As a list box does: the scroll bar shows only while the entries do not fit.
+  list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   list_->setSortingEnabled(false);
   fileName_ = new QLabel("Filename", this);
   fileName_->setObjectName("control1011");

@@ -10,6 +10,7 @@
 
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/log_view.h"
+#include "app/qt/private_settings.h"
 
 namespace korvane {
 
@@ -171,6 +172,9 @@ void QtWindow::PostStep(int step) {
 }
 
 std::optional<std::string> QtWindow::RunFileDialog() {
+  // Before the dialog, which reads the settings when it is built and writes
+  // them when it is destroyed.
+  PrivateSettings settings;
   QFileDialog dialog(dialog_);
   dialog.setObjectName("fileDialog");
   dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -9,8 +9,8 @@
 namespace korvane {
 
 CUpdateApp::CUpdateApp() {
+  // No display name: Qt would add it to the caption of every window.
   QApplication::setApplicationName("KORVANEUPDATE");
-  QApplication::setApplicationDisplayName("Korvane Update");
   QApplication::setApplicationVersion(kProgramVersion);
   QApplication::setDesktopFileName("korvane-update");
   QApplication::setWindowIcon(AppIcon());

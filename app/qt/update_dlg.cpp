@@ -77,6 +77,9 @@ void CUpdateDlg::BuildControls() {
     button->setObjectName(ControlName(place.id));
     button->setGeometry(du.Rect(place.x, place.y, place.width, place.height));
     button->hide();
+    // No button is ever the default: Qt would make the first one, hidden or
+    // not, the default of the dialog, and Enter on the log would press it.
+    button->setAutoDefault(false);
     buttons_[place.id] = button;
     const int id = place.id;
     connect(button, &QPushButton::clicked, this, [this, id] { workflow_.OnButton(id); });
@@ -91,6 +94,9 @@ void CUpdateDlg::BuildControls() {
   log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   log_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   log_->installEventFilter(this);
+  // The first control that takes the focus while every button is hidden; it
+  // keeps it until the window manager activates the window.
+  log_->setFocus();
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName(ControlName(kProgressBar));
@@ -189,6 +195,20 @@ bool CUpdateDlg::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void CUpdateDlg::keyPressEvent(QKeyEvent* event) {
+  // Enter clicks the push button that has the focus; with the focus on no
+  // button it is the accept command.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+      button->click();
+    else
+      accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void CUpdateDlg::done(int result) {

@@ -11,16 +11,17 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <functional>
 
 #include "app/qt/about_dlg.h"
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/update_dlg.h"
 #include "app/steps.h"
+#include "tests/gui/when_modal.h"
 #include "tests/update/procedure_rig.h"
 
 using namespace korvane;
@@ -28,21 +29,6 @@ using namespace korvane;
 namespace {
 
 constexpr int kLong = 30000;
-
-// Acts on the next modal dialog of type W once it shows.
-template <class W>
-void WhenModal(std::function<void(W*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* w = dynamic_cast<W*>(QApplication::activeModalWidget())) {
-      timer->stop();
-      timer->deleteLater();
-      act(w);
-    }
-  });
-  timer->start();
-}
 
 void AnswerQuestion(QMessageBox::StandardButton answer, QString* text = nullptr) {
   WhenModal<QMessageBox>([answer, text](QMessageBox* box) {
@@ -69,6 +55,7 @@ class MainWindowTest : public QObject {
   };
 
   QTemporaryDir dir_;
+  QTemporaryDir home_;
 
   QString WriteImage(const std::vector<std::uint8_t>& image) {
     const QString path = dir_.filePath("update.syx");
@@ -115,6 +102,15 @@ class MainWindowTest : public QObject {
   static std::string LogText(Rig& rig) { return rig.dialog->State().log.Text(); }
 
  private slots:
+  // The user's folders, where Qt keeps what it remembers, and the one for
+  // temporary files: an empty one of the suite's own.
+  void initTestCase() {
+    QVERIFY(home_.isValid());
+    qputenv("HOME", QFile::encodeName(home_.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.filePath(".config")));
+    qputenv("TMPDIR", QFile::encodeName(home_.path()));
+  }
+
   void firstPaintGreetsAndLaysOut() {
     Rig rig;
     Show(rig);
@@ -187,6 +183,16 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(rig.dialog->Button(kOpenButton)->isVisible());
     QCOMPARE(LogText(rig), before);
     QVERIFY(!rig.dialog->State().filePath.has_value());
+  }
+
+  void theFileDialogLeavesNothingBehind() {
+    Rig rig;
+    Show(rig);
+    WhenModal<QFileDialog>([](QFileDialog* fd) { fd->reject(); });
+    rig.dialog->Button(kOpenButton)->click();
+    QTRY_VERIFY(rig.dialog->Button(kOpenButton)->isVisible());
+    QCOMPARE(QDir(home_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
   }
 
   void noInputPortAndNoDevice() {
@@ -263,6 +269,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.dialog->State().log.Capacity(), std::size_t{0});
   }
 
+  void enterOnAFocusedButtonClicksIt() {
+    Rig rig;
+    Show(rig);
+    rig.dialog->Button(kExitButton)->setFocus();
+    QTest::keyClick(rig.dialog->windowHandle(), Qt::Key_Return);
+    QTRY_VERIFY(!rig.dialog->isVisible());
+    QCOMPARE(rig.dialog->result(), int(QDialog::Rejected));  // Exit's close, not Enter's accept
+  }
+
   void aboutBoxForSystemCommands16To31() {
     Rig rig;
     Show(rig);
@@ -317,6 +332,16 @@ class MainWindowTest : public QObject {
       QTimer::singleShot(0, [&] { QTest::keyClick(&d, Qt::Key_Escape); });
       QCOMPARE(d.exec(), int(QDialog::Rejected));
     }
+  }
+
+  void deviceListShowsItsScrollBarOnlyWhenTheEntriesNeedIt() {
+    CDeviceSelectDlg d(std::string("Ctl A (Out1/In1)\0\0", 18), "p", nullptr);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QVERIFY(!d.List()->verticalScrollBar()->isVisible());
+    for (int i = 0; i < 20; ++i)
+      d.List()->addItem(QString("Ctl %1").arg(i));
+    QTRY_VERIFY(d.List()->verticalScrollBar()->isVisible());
   }
 
   void logControlFollowsTheBufferThroughAppendsAndRemovals() {
