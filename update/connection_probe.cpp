@@ -38,6 +38,16 @@ class Probe {
               kMidiOutLongMsg);
   }
   bool HoldsAnswer() { return IsReplyTo(HeaderBytes(input_), kCmdIdentityRequest); }
+  // Not in the driver's queue, and not in the callback's hands either: a
+  // buffer the driver handed back (MHDR_DONE) is ours only once the callback
+  // has looked at it and signalled; until then it may still read it, or queue
+  // it again itself (another maker's message).
+  bool NotQueuedAndOurs() {
+    const DWORD flags = LoadHeaderFlags(*input_.header);
+    if (flags & MHDR_INQUEUE)
+      return false;
+    return (flags & MHDR_DONE) ? input_.event->IsSet() : true;
+  }
   Attempt AwaitAnswer();
 
   MidiServices& midi_;
@@ -59,7 +69,7 @@ Attempt Probe::SendPairAndWait() {
           kMidiInPrepareHeader)) {
     return Attempt::kFailed;
   }
-  if (!(LoadHeaderFlags(*input_.header) & MHDR_INQUEUE) && !Requeue())
+  if (NotQueuedAndOurs() && !Requeue())
     return Attempt::kFailed;
   if (!Send())
     return Attempt::kFailed;
