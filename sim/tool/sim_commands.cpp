@@ -2,8 +2,13 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -22,18 +27,18 @@ namespace {
 // Generous: a loaded machine may take a while to schedule new MIDI clients.
 constexpr std::chrono::milliseconds kReadyDeadline{30000};
 
-int Usage(const UsageError& error) {
-  std::cerr << "korvane-sim: " << error.text << "\n\n" << SimUsage();
+int Usage(const UsageError& error, const std::string& usage) {
+  std::cerr << "korvane-sim: " << error.text << "\n\n" << usage;
   return kSimExitUsage;
 }
 
 int MakeImage(const std::vector<std::string>& args) {
   auto parsed = ParseMakeImageOptions(args);
   if (auto* error = std::get_if<UsageError>(&parsed))
-    return Usage(*error);
+    return Usage(*error, MakeImageUsage());
   const auto& options = std::get<MakeImageOptions>(parsed);
   if (options.help) {
-    std::cout << SimUsage();
+    std::cout << MakeImageUsage();
     return kSimExitOk;
   }
   const Bytes image = MakeSyntheticImage(options.model, options.messages, options.length,
@@ -47,7 +52,8 @@ int MakeImage(const std::vector<std::string>& args) {
   return kSimExitOk;
 }
 
-// Waits for SIGINT or SIGTERM, which every thread has blocked, so no handler
+// Waits for SIGINT, SIGTERM or SIGHUP, or the SIGUSR1 the JACK watch sends
+// when the server goes away; every thread has them blocked, so no handler
 // ever runs: the signal is taken here as an ordinary event.
 int WaitForEndSignal(const sigset_t& endSignals) {
   int signal = 0;
@@ -56,14 +62,48 @@ int WaitForEndSignal(const sigset_t& endSignals) {
   return signal;
 }
 
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "server gone";
+  }
+}
+
+// --save is looked at before the controller starts: a path that cannot be
+// written would otherwise lose the firmware at the end. A file made for the
+// look is removed again.
+std::string CheckSavePath(const std::string& path) {
+  const bool existed = std::filesystem::exists(path);
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr)
+    return "cannot write --save " + path + ": " + std::strerror(errno);
+  std::fclose(file);
+  if (!existed)
+    std::filesystem::remove(path);
+  return {};
+}
+
 int RunController(const std::vector<std::string>& args) {
   auto parsed = ParseSimOptions(args);
   if (auto* error = std::get_if<UsageError>(&parsed))
-    return Usage(*error);
+    return Usage(*error, SimUsage());
   const auto& options = std::get<SimOptions>(parsed);
   if (options.help) {
     std::cout << SimUsage();
     return kSimExitOk;
+  }
+  if (options.savePath) {
+    if (const std::string error = CheckSavePath(*options.savePath); !error.empty()) {
+      std::cerr << "korvane-sim: " << error << '\n';
+      return kSimExitFailure;
+    }
   }
 
   // Blocked before any thread starts, so that the MIDI system's threads
@@ -72,6 +112,8 @@ int RunController(const std::vector<std::string>& args) {
   sigemptyset(&endSignals);
   sigaddset(&endSignals, SIGINT);
   sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGHUP);
+  sigaddset(&endSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
 
   // The session is declared before the ports: the ports go first, so no
@@ -114,11 +156,16 @@ int RunController(const std::vector<std::string>& args) {
   // An updater that connects to the input begins a new update (JACK tells).
   std::unique_ptr<JackConnectionWatch> watch;
   if (ports->ApiName() == "JACK") {
-    watch = JackConnectionWatch::Start(options.portName + " Watch", ports->InputName(),
-                                       [&session] { session.NewSession(); });
+    // The watch also hears the server go away, and ends the controller.
+    watch = JackConnectionWatch::Start(
+        options.portName + " Watch", ports->InputName(), [&session] { session.NewSession(); },
+        [] { kill(getpid(), SIGUSR1); });
   }
 
   const int signal = WaitForEndSignal(endSignals);
+  const bool serverGone = signal == SIGUSR1;
+  if (serverGone)
+    std::cerr << "korvane-sim: the JACK server went away; the controller ends" << std::endl;
   watch.reset();
   std::unique_ptr<VirtualPorts> closing;
   {
@@ -129,8 +176,8 @@ int RunController(const std::vector<std::string>& args) {
   // handing the session a message.
   closing.reset();
   session.Stop();
-  std::cout << "korvane-sim: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", "
-            << session.Model().BlocksAccepted() << " blocks accepted" << std::endl;
+  std::cout << "korvane-sim: " << SignalName(signal) << ", " << session.Model().BlocksAccepted()
+            << " blocks accepted" << std::endl;
 
   if (options.savePath) {
     const Bytes firmware = session.SavedFirmware();
@@ -141,7 +188,7 @@ int RunController(const std::vector<std::string>& args) {
     std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "
               << *options.savePath << std::endl;
   }
-  return kSimExitOk;
+  return serverGone ? kSimExitFailure : kSimExitOk;
 }
 
 }  // namespace

@@ -166,7 +166,7 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
        [](SimOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
          if (!n)
-           return "--ignore-blocks-after takes a count";
+           return "--ignore-blocks-after takes a count from 0 to 4294967295";
          o.model.ignoreBlocksAfter = static_cast<std::size_t>(*n);
          return {};
        }},
@@ -174,7 +174,7 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
        [](SimOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
          if (!n)
-           return "--unplug-after takes a count";
+           return "--unplug-after takes a count from 0 to 4294967295";
          o.model.unplugAfter = static_cast<std::size_t>(*n);
          return {};
        }},
@@ -184,7 +184,7 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
        [](SimOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
          if (!n)
-           return "--unplug-after-messages takes a count";
+           return "--unplug-after-messages takes a count from 0 to 4294967295";
          o.model.unplugAfterMessages = static_cast<std::size_t>(*n);
          return {};
        }},
@@ -203,7 +203,7 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
          auto fields = ParseFields(v, 3, std::numeric_limits<std::uint32_t>::max());
          if (!fields || (*fields)[0] == 0 || (*fields)[1] == 0 || (*fields)[1] > 16 ||
              (*fields)[2] == 0) {
-           return "--lose takes K:M:N, K from 1, M from 1 to 16, N from 1";
+           return "--lose takes K:M:N, K from 1, M from 1 to 16, N from 1 to 4294967295";
          }
          o.model.losses.push_back(
              {.block = (*fields)[0] - 1, .message = (*fields)[1] - 1, .count = (*fields)[2]});
@@ -269,7 +269,7 @@ const std::vector<OptionRow<MakeImageOptions>>& MakeImageTable() {
        [](MakeImageOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, kMaxImageBytes / kMinMessageLength);
          if (!n || *n == 0)
-           return "--messages takes a count of at least 1";
+           return "--messages takes a count from 1 to 33554432";
          o.messages = static_cast<std::size_t>(*n);
          return {};
        }},
@@ -277,7 +277,7 @@ const std::vector<OptionRow<MakeImageOptions>>& MakeImageTable() {
        [](MakeImageOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, kMaxImageBytes);
          if (!n || *n < kMinMessageLength)
-           return "--length takes a byte count of at least 8";
+           return "--length takes a byte count from 8 to 268435456";
          o.length = static_cast<std::size_t>(*n);
          return {};
        }},
@@ -285,7 +285,7 @@ const std::vector<OptionRow<MakeImageOptions>>& MakeImageTable() {
        [](MakeImageOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
          if (!n)
-           return "--seed takes a number";
+           return "--seed takes a number from 0 to 4294967295";
          o.seed = static_cast<std::uint32_t>(*n);
          return {};
        }},
@@ -411,6 +411,15 @@ std::variant<MakeImageOptions, UsageError> ParseMakeImageOptions(
   return options;
 }
 
+std::string MakeImageUsage() {
+  std::ostringstream out;
+  out << "Usage: korvane-sim make-image --model M --messages N [--length L] [--seed S] "
+         "[--addressed] OUT.syx\n"
+         "Writes a valid synthetic update file.\n\n";
+  AppendTable(out, MakeImageTable());
+  return out.str();
+}
+
 std::string SimUsage() {
   std::ostringstream out;
   out << "Usage: korvane-sim [OPTIONS]\n"
@@ -422,9 +431,7 @@ std::string SimUsage() {
          "(a last block that nothing follows is kept), and it starts the firmware afresh\n"
          "when an updater connects to its input (on JACK).\n\n";
   AppendTable(out, SimTable());
-  out << "\nUsage: korvane-sim make-image --model M --messages N [--length L] [--seed S] OUT.syx\n"
-         "Writes a valid synthetic update file.\n\n";
-  AppendTable(out, MakeImageTable());
+  out << "\n" << MakeImageUsage();
   return out.str();
 }
 

@@ -46,7 +46,9 @@ std::variant<SimOptions, UsageError> ParseSimOptions(const std::vector<std::stri
 std::variant<MakeImageOptions, UsageError> ParseMakeImageOptions(
     const std::vector<std::string>& args);
 
+// The whole program's usage, and make-image's alone.
 std::string SimUsage();
+std::string MakeImageUsage();
 
 // The longest name an identity reply carries.
 constexpr std::size_t kSimNameLimit = 12;

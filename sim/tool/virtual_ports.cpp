@@ -80,6 +80,47 @@ int FindPortByPrefix(RtMidi& midi, const std::string& prefix) {
 
 void QuietError(RtMidiError::Type, const std::string&, void*) {}
 
+// Every port name of the API, as its inputs (or outputs) list them.
+template <typename Midi>
+std::vector<std::string> PortNamesOf(RtMidi::Api api) {
+  std::vector<std::string> names;
+  try {
+    Midi midi(api, "korvane-sim lookup");
+    midi.setErrorCallback(QuietError, nullptr);
+    for (unsigned i = 0; i < midi.getPortCount(); ++i)
+      names.push_back(midi.getPortName(i));
+  } catch (const std::exception&) {
+  }
+  return names;
+}
+
+std::vector<std::string> PortNames(RtMidi::Api api, bool inputs) {
+  return inputs ? PortNamesOf<RtMidiIn>(api) : PortNamesOf<RtMidiOut>(api);
+}
+
+// Our input's ports are found among the system's outputs, which programs
+// write to, and our output's among its inputs.
+std::string ListedName(RtMidi::Api api, bool asInput, const std::string& prefix) {
+  for (const std::string& listed : PortNames(api, asInput)) {
+    if (listed.rfind(prefix, 0) == 0)
+      return listed;
+  }
+  return prefix;
+}
+
+// The name of one of our clients that another program already has, or empty.
+std::string TakenClient(RtMidi::Api api, const std::string& name) {
+  for (const std::string& client : {InputClient(name), OutputClient(name)}) {
+    for (const bool inputs : {false, true}) {
+      for (const std::string& listed : PortNames(api, inputs)) {
+        if (listed.rfind(client + ":", 0) == 0)
+          return client;
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 bool JackServerRuns() {
@@ -129,6 +170,12 @@ std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
       continue;
     }
     try {
+      // A client of the same name would make the system rename ours, and an
+      // updater could not tell the two controllers apart.
+      if (const std::string taken = TakenClient(candidate, name); !taken.empty()) {
+        return "a MIDI client named \"" + taken + "\" is already on " + apiText +
+               " (another korvane-sim?); choose another --port";
+      }
       std::unique_ptr<VirtualPorts> ports(new VirtualPorts());
       ports->receive_ = receive;
       ports->api_ = candidate;
@@ -142,6 +189,8 @@ std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
       ports->out_ = std::make_unique<RtMidiOut>(candidate, OutputClient(name));
       ports->out_->setErrorCallback(RtMidiMessage, nullptr);
       ports->out_->openVirtualPort(name);
+      ports->inputName_ = ListedName(candidate, false, InputClient(name) + ":" + name);
+      ports->outputName_ = ListedName(candidate, true, OutputClient(name) + ":" + name);
       return ports;
     } catch (const std::exception& error) {
       why += "\n  " + apiText + ": " + error.what();
@@ -235,17 +284,10 @@ void VirtualPorts::Send(const Bytes& message) {
   }
 }
 
-std::string VirtualPorts::InputName() const {
-  return InputClient(name_) + ":" + name_;
-}
-
-std::string VirtualPorts::OutputName() const {
-  return OutputClient(name_) + ":" + name_;
-}
-
 std::unique_ptr<JackConnectionWatch> JackConnectionWatch::Start(const std::string& clientName,
                                                                 const std::string& portName,
-                                                                std::function<void()> onConnect) {
+                                                                std::function<void()> onConnect,
+                                                                std::function<void()> onShutdown) {
   quietJack = true;
   jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
   quietJack = false;
@@ -255,6 +297,8 @@ std::unique_ptr<JackConnectionWatch> JackConnectionWatch::Start(const std::strin
   watch->client_ = client;
   watch->portName_ = portName;
   watch->onConnect_ = std::move(onConnect);
+  watch->onShutdown_ = std::move(onShutdown);
+  jack_on_shutdown(client, &JackConnectionWatch::OnShutdown, watch.get());
   if (jack_set_port_connect_callback(client, &JackConnectionWatch::OnConnect, watch.get()) != 0 ||
       jack_activate(client) != 0) {
     return nullptr;  // the destructor closes the client
@@ -265,6 +309,12 @@ std::unique_ptr<JackConnectionWatch> JackConnectionWatch::Start(const std::strin
 JackConnectionWatch::~JackConnectionWatch() {
   if (client_ != nullptr)
     jack_client_close(static_cast<jack_client_t*>(client_));
+}
+
+void JackConnectionWatch::OnShutdown(void* self) {
+  // What the library says about a server that is gone adds nothing now.
+  quietJack = true;
+  static_cast<JackConnectionWatch*>(self)->onShutdown_();
 }
 
 void JackConnectionWatch::OnConnect(unsigned a, unsigned b, int connect, void* self) {

@@ -39,9 +39,10 @@ class VirtualPorts {
   bool CarryMessages(std::chrono::milliseconds deadline);
   // "JACK", "ALSA" or "CoreMIDI".
   const std::string& ApiName() const { return apiName_; }
-  // The names the two ports show under, as other programs list them.
-  std::string InputName() const;
-  std::string OutputName() const;
+  // The names the two ports show under, as the MIDI system lists them (ALSA
+  // adds the client and port numbers).
+  const std::string& InputName() const { return inputName_; }
+  const std::string& OutputName() const { return outputName_; }
 
  private:
   VirtualPorts() = default;
@@ -55,6 +56,8 @@ class VirtualPorts {
   RtMidi::Api api_ = RtMidi::UNSPECIFIED;
   std::string apiName_;
   std::string name_;
+  std::string inputName_;
+  std::string outputName_;
   std::unique_ptr<RtMidiIn> in_;
   std::unique_ptr<RtMidiOut> out_;
 };
@@ -64,12 +67,14 @@ class VirtualPorts {
 bool JackServerRuns();
 
 // Calls onConnect (on a JACK thread) whenever a port is connected to the
-// named one, for as long as it lives. Nothing when JACK does not run.
+// named one, and onShutdown when the server goes away, for as long as it
+// lives. Nothing when JACK does not run.
 class JackConnectionWatch {
  public:
   static std::unique_ptr<JackConnectionWatch> Start(const std::string& clientName,
                                                     const std::string& portName,
-                                                    std::function<void()> onConnect);
+                                                    std::function<void()> onConnect,
+                                                    std::function<void()> onShutdown);
   ~JackConnectionWatch();
   JackConnectionWatch(const JackConnectionWatch&) = delete;
   JackConnectionWatch& operator=(const JackConnectionWatch&) = delete;
@@ -77,10 +82,12 @@ class JackConnectionWatch {
  private:
   JackConnectionWatch() = default;
   static void OnConnect(unsigned a, unsigned b, int connect, void* self);
+  static void OnShutdown(void* self);
 
   void* client_ = nullptr;  // jack_client_t, kept out of this header
   std::string portName_;
   std::function<void()> onConnect_;
+  std::function<void()> onShutdown_;
 };
 
 }  // namespace korvane

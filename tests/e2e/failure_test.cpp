@@ -73,6 +73,11 @@ TEST_F(FailureUnderUpdate, JackServerKilledMidTransferEndsInLostConnection) {
   const std::string log = ReadFile(LogPath());
   EXPECT_TRUE(log.ends_with(kLost + kDanger)) << log;
   EXPECT_EQ(log.find(kSuccess), std::string::npos);
+  // The controller does not run on without its server: it says so and ends.
+  EXPECT_EQ(sim_->Wait(kEndDeadline), std::optional<int>(1));
+  EXPECT_NE(sim_->Stderr().find("korvane-sim: the JACK server went away; the controller ends\n"),
+            std::string::npos)
+      << sim_->Stderr();
 }
 
 TEST_F(FailureUnderUpdate, ControllerKilledMidTransferEndsInLostConnection) {

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <variant>
@@ -256,6 +261,45 @@ TEST(MakeImageOptions, AddressedNeedsRoomForTheIndex) {
       {"--model", "TRW1000", "--messages", "3", "--length", "9", "--addressed", "o.syx"})));
   EXPECT_TRUE(std::holds_alternative<UsageError>(ParseMakeImageOptions(
       {"--model", "TRW1000", "--messages", "16385", "--length", "10", "--addressed", "o.syx"})));
+}
+
+// The built program, as a user runs it, where no MIDI system is needed.
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+ProgramRun RunSim(const std::string& args) {
+  const std::string base =
+      std::string(KORVANE_BINARY_DIR) + "/sim-program-" + std::to_string(::getpid());
+  const int raw = std::system(("'" + std::string(KORVANE_SIM_PATH) + "' " + args + " >'" + base +
+                               ".out' 2>'" + base + ".err'")
+                                  .c_str());
+  auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(base + ".out"), read(base + ".err")};
+}
+
+TEST(KorvaneSimProgram, SaysWhatIsWrongBeforeItStarts) {
+  // --save is tried at once, not when the firmware is to be written.
+  ProgramRun run = RunSim("--save /no-such-dir/out.syx");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "korvane-sim: cannot write --save /no-such-dir/out.syx: No such file or "
+            "directory\n");
+  // A number out of range says the range.
+  run = RunSim("make-image --model TRW1000 --messages 0 x.syx");
+  EXPECT_EQ(run.status, 64);
+  EXPECT_TRUE(run.err.starts_with("korvane-sim: --messages takes a count from 1 to 33554432\n"))
+      << run.err;
+  // make-image's help is its own.
+  run = RunSim("make-image --help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.starts_with("Usage: korvane-sim make-image")) << run.out;
+  EXPECT_EQ(run.out.find("--reply-delay"), std::string::npos) << run.out;
 }
 
 }  // namespace

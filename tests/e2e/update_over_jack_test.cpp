@@ -110,6 +110,18 @@ TEST_F(UpdateOverJack, TwoControllersAreListedAndDeviceChoosesOne) {
   EXPECT_EQ(StopSim(one, "Sim One"), "");
 }
 
+TEST_F(UpdateOverJack, ASecondControllerOfTheSameNameIsRefused) {
+  // JACK would rename its client, and updaters could not tell the two apart.
+  StartSim("Sim A");
+  ChildProcess second;
+  ASSERT_EQ(second.Start({KORVANE_SIM_PATH, "--api", "jack", "--port", "Sim A"}, dir_ + "/second"),
+            "");
+  EXPECT_EQ(second.Wait(kEndDeadline), std::optional<int>(1));
+  EXPECT_NE(second.Stderr().find("a MIDI client named \"Sim A In\" is already on JACK"),
+            std::string::npos)
+      << second.Stderr();
+}
+
 TEST_F(UpdateOverJack, NoiseAroundEveryReplyChangesNothing) {
   const std::string image = MakeImage(34, 64);
   ChildProcess& sim = StartSim("Sim A", {"--noise"});
