@@ -2,6 +2,7 @@
 
 #include "app/steps.h"
 #include "app/update_state.h"
+#include "run/texts.h"
 
 namespace korvane {
 
@@ -13,7 +14,7 @@ void FileSelectWorker(UpdateState& state) {
     return;
   }
   state.filePath = std::move(*chosen);
-  state.log.AppendLog("\r\nChecking file: ");
+  state.log.AppendLog(kCheckingFileText);
   state.log.AppendLog(*state.filePath);
   state.window.PostStep(STEP_LOAD_FILE);
 }

@@ -11,12 +11,16 @@ bool LogConsole::GrowFor(std::size_t needed) {
   // The block grows in whole steps of 4096 bytes until the text and its
   // terminator fit; a text of any length only takes more steps.
   std::size_t capacity = capacity_ == 0 ? kBlockSize : capacity_;
-  while (needed >= capacity) capacity += kBlockSize;
-  if (block_ && capacity == capacity_) return true;
+  while (needed >= capacity)
+    capacity += kBlockSize;
+  if (block_ && capacity == capacity_)
+    return true;
   std::unique_ptr<char[]> grown(new (std::nothrow) char[capacity]);
-  if (!grown) return false;
+  if (!grown)
+    return false;
   std::memset(grown.get(), 0, capacity);
-  if (block_) std::memcpy(grown.get(), block_.get(), capacity_);
+  if (block_)
+    std::memcpy(grown.get(), block_.get(), capacity_);
   block_ = std::move(grown);
   capacity_ = capacity;
   return true;
@@ -25,7 +29,8 @@ bool LogConsole::GrowFor(std::size_t needed) {
 void LogConsole::AppendLog(std::string_view text) {
   std::lock_guard lock(mutex_);
   // Without memory the text is dropped and the log stays as it was.
-  if (!GrowFor(length_ + text.size())) return;
+  if (!GrowFor(length_ + text.size()))
+    return;
   const std::size_t start = length_;
   std::memcpy(block_.get() + start, text.data(), text.size());
   length_ += text.size();
@@ -39,12 +44,14 @@ void LogConsole::AppendLog(std::string_view text) {
 
 void LogConsole::RemoveLastLogLine() {
   std::lock_guard lock(mutex_);
-  if (length_ == 0) return;
+  if (length_ == 0)
+    return;
   // Position 0 is never examined: a CR there cannot end a line.
   for (std::size_t i = length_ - 1; i >= 1; --i) {
     if (block_[i - 1] == '\r' && block_[i] == '\n') {
       const std::size_t cut = i - 1;
-      if (cut == 0) break;
+      if (cut == 0)
+        break;
       const std::size_t oldLength = length_;
       block_[cut] = '\0';
       length_ = cut;

@@ -23,7 +23,6 @@ class LogConsole {
 
   explicit LogConsole(Window* window = nullptr) : window_(window) {}
 
-
   void AppendLog(std::string_view text);
   // Removes the last CR LF (searched from the end down to position 1) and
   // everything after it.

@@ -20,6 +20,7 @@
 #include "app/worker_threads.h"
 #include "midi/midi_services.h"
 #include "midi/port_set.h"
+#include "run/outcome.h"
 
 namespace korvane {
 
@@ -61,6 +62,12 @@ class UpdateState {
   // Asked for when the window goes away or the terminal gets Ctrl-C; the scan
   // and the transfer test it between two ports or two messages.
   std::atomic<bool> stopRequested{false};
+
+  // What ended the run so far, written by the step or worker that ended it
+  // before it posts its next step.
+  std::atomic<RunOutcome> outcome{RunOutcome::kNone};
+  void Record(RunOutcome what) { outcome.store(what, std::memory_order_release); }
+  RunOutcome Outcome() const { return outcome.load(std::memory_order_acquire); }
 
   // Declared last: destroyed first, so running workers are joined before
   // anything they use goes away.

@@ -30,7 +30,8 @@ void WorkerThreads::ReapFinished() {
   auto finished = std::partition(workers_.begin(), workers_.end(), [](const Worker& w) {
     return !w.done->load(std::memory_order_acquire);
   });
-  for (auto it = finished; it != workers_.end(); ++it) it->thread.join();
+  for (auto it = finished; it != workers_.end(); ++it)
+    it->thread.join();
   workers_.erase(finished, workers_.end());
 }
 
@@ -41,7 +42,8 @@ void WorkerThreads::JoinAll() {
     all.swap(workers_);
   }
   for (Worker& w : all) {
-    if (w.thread.joinable()) w.thread.join();
+    if (w.thread.joinable())
+      w.thread.join();
   }
 }
 

@@ -34,6 +34,7 @@ void Workflow::HandleStep(int step) {
       break;
     case STEP_NO_DEVICE:
       state.log.AppendLog(kNoDeviceText);
+      state.Record(RunOutcome::kNoDevice);
       state.window.PostStep(STEP_RESET_PORTS);
       break;
     case STEP_RESET_PORTS:
@@ -65,6 +66,7 @@ void Workflow::ScanPorts() {
   const std::uint32_t bufferSize = state_.PortBufferSize();
   if (state_.ports.OpenAllMidiIn(bufferSize) < 1 || state_.ports.OpenAllMidiOut(bufferSize) < 1) {
     state_.log.AppendLog(kNoPortText);
+    state_.Record(RunOutcome::kNoPort);
     ResetPorts();
     return;
   }
@@ -84,6 +86,7 @@ void Workflow::ChooseDevice() {
     ApplyDeviceChoice(state_, choice.chosenIndex);
   } else {
     state_.portPairList.reset();
+    state_.Record(RunOutcome::kNotChosen);
     state_.window.PostStep(STEP_RESET_PORTS);
   }
   if (!state_.portPairList)

@@ -14,32 +14,9 @@
 #include <functional>
 
 #include "app/update_state.h"
+#include "run/texts.h"
 
 namespace korvane {
-
-// The texts the user sees from the workflow, character for character.
-inline constexpr const char* kCheckingPortsText = "\r\nChecking MidiPorts...";
-inline constexpr const char* kNoPortText =
-    "\r\nSorry, it seems as if there is no MIDI IN Port.\r\nYou may choose another File or "
-    "connect an appropriate device and press the RESCAN button.";
-inline constexpr const char* kNoDeviceText =
-    "\r\nNo Suitable device found!\r\nPlease choose another file using the OPEN button or "
-    "connect an appropriate device and press the RESCAN button.";
-inline constexpr const char* kGreetingText = "Welcome to the Korvane-Update Utility.";
-inline constexpr const char* kSelectFileText = "\r\nPlease select a file to upload.";
-inline constexpr const char* kQuestionCaption = "Korvane Update Utility";
-// Asked at the cancel command while busy: OK keeps the work running.
-inline constexpr const char* kCancelQuestion =
-    "There is an operation in progrss which should not be interrupted.\r\nYou may interrupt it "
-    "on your own risk by pressing [CANCEL]\r\nOtherwise press [OK] to continue";
-// Asked when the window is destroyed while busy: OK interrupts.
-inline constexpr const char* kDestroyQuestion =
-    "There is an operation in progrss which should not be interrupted.\r\nYou may interrupt it "
-    "on your own risk by pressing [OK]\r\nOtherwise press [CANCEL]";
-
-inline constexpr const char* kOpenText = "&Open";
-inline constexpr const char* kRescanText = "&Rescan";
-inline constexpr const char* kExitText = "&Exit";
 
 class Workflow {
  public:

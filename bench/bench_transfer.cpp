@@ -11,6 +11,7 @@
 
 #include "app/null_window.h"
 #include "app/update_state.h"
+#include "sim/synthetic_image.h"
 #include "sim/virtual_midi_services.h"
 #include "update/pacing.h"
 #include "update/transfer.h"
@@ -22,18 +23,6 @@ using korvane::PortPair;
 constexpr std::size_t kMessages = 64;
 constexpr std::size_t kMessageLength = 300;  // 0xF0 and 0xF7 included
 constexpr int kRuns = 3;
-
-std::vector<std::uint8_t> SyntheticImage() {
-  std::vector<std::uint8_t> image;
-  for (std::size_t i = 0; i < kMessages; ++i) {
-    image.insert(image.end(), {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x34});
-    for (std::size_t b = 7; b + 1 < kMessageLength; ++b) {
-      image.push_back(static_cast<std::uint8_t>((i + b) & 0x7F));
-    }
-    image.push_back(0xF7);
-  }
-  return image;
-}
 
 struct RunResult {
   double wallMs = 0;
@@ -70,7 +59,8 @@ RunResult RunOnce(const std::vector<std::uint8_t>& image) {
 }  // namespace
 
 int main() {
-  const std::vector<std::uint8_t> image = SyntheticImage();
+  const std::vector<std::uint8_t> image =
+      korvane::MakeSyntheticImage(korvane::kModelTrw1000, kMessages, kMessageLength, 1);
   const double minimumMs = static_cast<double>(kMessages * korvane::PacingMs(kMessageLength));
   std::vector<double> ratios;
   for (int run = 1; run <= kRuns; ++run) {

@@ -13,6 +13,7 @@
 
 #include "app/null_window.h"
 #include "app/update_state.h"
+#include "sim/synthetic_image.h"
 #include "sim/virtual_midi_services.h"
 #include "update/transfer.h"
 #include "update/transfer_texts.h"
@@ -26,16 +27,6 @@ constexpr std::uint32_t kPauseMs = 500;
 // Pauses start this long after block 2's last message, in steps.
 constexpr int kLatestStartMs = 1100;
 constexpr int kStartStepMs = 50;
-
-// 48 addressed messages of 10 bytes, the second block's last one at index 31.
-std::vector<std::uint8_t> Image() {
-  std::vector<std::uint8_t> image;
-  for (std::size_t i = 0; i < kMessages; ++i) {
-    image.insert(image.end(), {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x34,
-                               static_cast<std::uint8_t>(i & 0x7F), 0x00, 0xF7});
-  }
-  return image;
-}
 
 struct Outcome {
   std::string log;
@@ -51,7 +42,7 @@ Outcome Run(int startMs, bool queued, bool unplug) {
   const int controller = midi.AttachController(0, {0}, {.addressed = true});
   korvane::NullWindow window;
   korvane::UpdateState state(midi, window);
-  state.image = Image();
+  state.image = korvane::MakeSyntheticImage(korvane::kModelTrw1000, kMessages, 10, 1, true);
   state.inputBufferSize = 20;
   state.ports.OpenAllMidiIn(state.PortBufferSize());
   state.ports.OpenAllMidiOut(state.PortBufferSize());

@@ -26,6 +26,7 @@
 
 #include "app/null_window.h"
 #include "app/update_state.h"
+#include "midi/protocol.h"
 #include "sim/virtual_midi_services.h"
 #include "update/transfer.h"
 #include "update/transfer_texts.h"
@@ -43,7 +44,7 @@ using korvane::StallFault;
 constexpr std::uint32_t kDefaultSeed = 20261208;
 constexpr int kDefaultRuns = 640;
 constexpr int kThreads = 2;
-constexpr std::size_t kBlock = 16;
+constexpr std::size_t kBlock = korvane::kBlockMessages;
 // Pacing holds a message for length / 3 ms, so an image of this many bytes
 // takes about 0.8 s to send once; retries and 300 ms time-outs come on top.
 // 640 runs on 2 threads then take about ten minutes.
@@ -179,7 +180,9 @@ void DrawImage(std::mt19937& random, RunPlan& plan, std::uint8_t model) {
     const std::size_t length = Draw(random, kShortestMessage, cap);
     plan.longest = std::max(plan.longest, length);
     const std::size_t start = plan.image.size();
-    plan.image.insert(plan.image.end(), {0xF0, 0x00, 0x20, 0x32, 0x7F, model, 0x34,
+    plan.image.insert(plan.image.end(), korvane::kMessageHeader.begin(),
+                      korvane::kMessageHeader.end());
+    plan.image.insert(plan.image.end(), {korvane::kBuiltIndex4, model, korvane::kCmdFirmwareBlock,
                                          static_cast<std::uint8_t>(i & 0x7F),
                                          static_cast<std::uint8_t>((i >> 7) & 0x7F)});
     while (plan.image.size() - start + 1 < length)

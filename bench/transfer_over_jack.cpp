@@ -16,7 +16,7 @@
 #include "app/null_window.h"
 #include "app/update_state.h"
 #include "midi/rtmidi/rtmidi_services.h"
-#include "sim/tool/synthetic_image.h"
+#include "sim/synthetic_image.h"
 #include "tests/e2e/child_process.h"
 #include "tests/support/jack_server.h"
 #include "update/device_messages.h"

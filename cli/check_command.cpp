@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "app/file_select.h"
 #include "app/steps.h"
 #include "app/update_state.h"
+#include "app/workflow.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"
 #include "cli/step_loop.h"
@@ -31,35 +31,18 @@ int RunCheck(const std::string& file, LogFile* log, std::ostream& out, std::ostr
   window.SetUpdateFile(FullPath(file));
   UpdateState state(midi, window);
 
-  // What the window shows at its first paint, then the Open button.
-  state.log.AppendLog("Welcome to the Korvane-Update Utility.");
-  state.log.AppendLog("\r\nPlease select a file to upload.");
-  window.SetButtonText(kOpenButton, "&Open");
-  window.ShowButton(kOpenButton);
-  window.SetButtonText(kExitButton, "&Exit");
-  window.ShowButton(kExitButton);
-  window.HideButton(kOpenButton);
-  window.PostStep(STEP_SELECT_FILE);
-
-  bool passed = false;
-  RunStepLoop(window, state.workers, [&state, &passed](int step) {
-    switch (step) {
-      case STEP_SELECT_FILE:
-        state.workers.Start([&state] { FileSelectWorker(state); });
-        return StepOutcome::kContinue;
-      case STEP_LOAD_FILE:
-        state.workers.Start([&state] { FileLoadWorker(state); });
-        return StepOutcome::kContinue;
-      case STEP_CHECK_FILE:
-        state.workers.Start([&state] { FileCheckWorker(state); });
-        return StepOutcome::kContinue;
-      case STEP_SCAN_PORTS:
-        // The check ends where the ports would be opened.
-        passed = RecheckModel(state);
-        return StepOutcome::kStop;
-      default:
-        return StepOutcome::kStop;
+  // The same chain as the full update, up to where the scan would open the
+  // ports: the first paint, the Open button, the file's workers.
+  Workflow workflow(state);
+  workflow.OnPaint(true);
+  workflow.OnButton(kOpenButton);
+  RunStepLoop(window, state.workers, [&state, &workflow](int step) {
+    if (step == STEP_SCAN_PORTS) {
+      RecheckModel(state);
+      return StepOutcome::kStop;
     }
+    workflow.HandleStep(step);
+    return StepOutcome::kContinue;
   });
   // The check worker leaves the busy state after posting its step.
   state.workers.JoinAll();
@@ -69,7 +52,7 @@ int RunCheck(const std::string& file, LogFile* log, std::ostream& out, std::ostr
     if (const std::string error = log->Write(state.log.Text()); !error.empty())
       err << "korvane-flash: " << error << '\n';
   }
-  return passed ? kExitPassed : kExitRefused;
+  return state.Outcome() == RunOutcome::kFileAccepted ? kExitPassed : kExitRefused;
 }
 
 }  // namespace korvane

@@ -10,7 +10,6 @@
 #include "cli/log_file.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
-#include "update/transfer_texts.h"
 
 namespace korvane {
 
@@ -22,22 +21,31 @@ std::string FullPath(const std::string& file) {
   return error ? file : absolute.lexically_normal().string();
 }
 
-bool EndsWith(const std::string& text, std::string_view end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 enum class Phase { kFile, kScan, kChoice, kTransfer, kDone };
 
-// A transfer that could not begin sent nothing: the device is as it was.
-int TransferStatus(const std::string& log) {
-  if (EndsWith(log, kSuccessText))
-    return kExitPassed;
-  if (EndsWith(log, kPairNotFoundText) || EndsWith(log, kInputNotClosedText))
-    return kExitNoDevice;
-  return kExitDanger;
-}
-
 }  // namespace
+
+int ExitStatusOf(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kSuccess:
+      return kExitPassed;
+    case RunOutcome::kDanger:
+    case RunOutcome::kLostConnection:
+    case RunOutcome::kStopped:
+      return kExitDanger;
+    case RunOutcome::kNoPort:
+    case RunOutcome::kNoDevice:
+    case RunOutcome::kPortsUnusable:
+    case RunOutcome::kFileAccepted:  // the scan began and could not end
+      return kExitNoDevice;
+    case RunOutcome::kNotChosen:
+      return kExitNotChosen;
+    case RunOutcome::kNone:
+    case RunOutcome::kFileRefused:
+      break;
+  }
+  return kExitRefused;
+}
 
 int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& window,
              StopSource& stop, std::ostream& err) {
@@ -51,7 +59,6 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
   workflow.OnButton(kOpenButton);
 
   Phase phase = Phase::kFile;
-  int status = kExitRefused;
   // Where a stop request found the run before any firmware went out.
   const char* stoppedWhile = nullptr;
   bool choiceStopped = false;  // the device prompt was cancelled by the stop
@@ -73,24 +80,19 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
         }
         // The model re-check refused the file, or no port opened (the
         // workflow has closed again what it opened).
-        status = EndsWith(state.log.Text(), kNoPortText) ? kExitNoDevice : kExitRefused;
         return StepOutcome::kStop;
       case STEP_NO_DEVICE:
-        status = kExitNoDevice;
         phase = Phase::kDone;
         return StepOutcome::kContinue;
       case STEP_CHOOSE_DEVICE:
         if (state.portPairList) {
           phase = Phase::kTransfer;
         } else {
-          status = kExitNotChosen;
           phase = Phase::kDone;
           choiceStopped = state.stopRequested.load(std::memory_order_acquire);
         }
         return StepOutcome::kContinue;
       case STEP_RESET_PORTS:
-        if (phase == Phase::kTransfer)
-          status = TransferStatus(state.log.Text());
         return StepOutcome::kStop;
       default:
         return StepOutcome::kContinue;
@@ -106,10 +108,9 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
   const bool stopped = state.stopRequested.load() && cause.signal != 0;
   if (stopped && phase == Phase::kScan && stoppedWhile == nullptr)
     stoppedWhile = "while the ports were scanned";
-  if (stopped && phase == Phase::kTransfer)
-    status = TransferStatus(state.log.Text());
-  else if (stoppedWhile != nullptr)
-    status = kExitSignalBase + cause.signal;
+  const int status = stoppedWhile != nullptr && phase != Phase::kTransfer
+                         ? kExitSignalBase + cause.signal
+                         : ExitStatusOf(state.Outcome());
   if (workflow.PortsOpen())
     workflow.HandleStep(STEP_RESET_PORTS);
   window.FinishOutput();

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "run/outcome.h"
+
 namespace korvane {
 
 class LogFile;
@@ -41,6 +43,9 @@ class StopSource {
   virtual void Attach(std::atomic<bool>* stopRequested) = 0;
   virtual StopCause Cause() const = 0;
 };
+
+// The exit status for what ended a run.
+int ExitStatusOf(RunOutcome outcome);
 
 // Runs the update on midi through window (which carries the device choice
 // rules). Every port opened is closed before it returns. A stop request

@@ -22,7 +22,8 @@ std::condition_variable& HubCondition() {
 // Index of the lowest set event, or -1.
 int LowestSet(std::span<ManualResetEvent* const> events) {
   for (std::size_t i = 0; i < events.size(); ++i) {
-    if (events[i]->IsSet()) return static_cast<int>(i);
+    if (events[i]->IsSet())
+      return static_cast<int>(i);
   }
   return -1;
 }
@@ -44,9 +45,11 @@ std::uint32_t WaitForEvent(const ManualResetEvent& event, std::uint32_t timeoutM
 }
 
 std::uint32_t WaitForAnyEvent(std::span<ManualResetEvent* const> events, std::uint32_t timeoutMs) {
-  if (events.empty()) return WAIT_FAILED;
+  if (events.empty())
+    return WAIT_FAILED;
   for (ManualResetEvent* event : events) {
-    if (event == nullptr) return WAIT_FAILED;
+    if (event == nullptr)
+      return WAIT_FAILED;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock lock(HubMutex());

@@ -4,18 +4,18 @@
 #include <cstring>
 #include <new>
 
+#include "midi/protocol.h"
 #include "midi/report_midi_result.h"
 
 namespace korvane {
 namespace {
 
-constexpr std::uint8_t kMessageHeader[4] = {0xF0, 0x00, 0x20, 0x32};
-
 // A fresh record with its header and a buffer of the given size; nothing when
 // memory cannot be had.
 std::unique_ptr<PortRecord> NewRecord(MidiServices& services, bool isInput) {
   auto record = std::unique_ptr<PortRecord>(new (std::nothrow) PortRecord);
-  if (!record) return nullptr;
+  if (!record)
+    return nullptr;
   record->services = &services;
   record->isInput = isInput;
   return record;
@@ -38,9 +38,11 @@ bool CompleteRecord(PortRecord& record, std::uint32_t deviceNumber, std::uint32_
 }
 
 PortRecord* Find(PortRecord* head, std::int32_t deviceNumber) {
-  if (deviceNumber < 0) return nullptr;
+  if (deviceNumber < 0)
+    return nullptr;
   for (PortRecord* r = head; r != nullptr; r = r->next.get()) {
-    if (r->deviceNumber == static_cast<std::uint32_t>(deviceNumber)) return r;
+    if (r->deviceNumber == static_cast<std::uint32_t>(deviceNumber))
+      return r;
   }
   return nullptr;
 }
@@ -60,13 +62,15 @@ int PortSet::OpenAllMidiIn(std::uint32_t bufferSize) {
   for (UINT d = 0; d < count; ++d) {
     // Zeroed before the open call: MIM_OPEN arrives inside it and counts here.
     auto record = NewRecord(services_, true);
-    if (!record) break;
+    if (!record)
+      break;
     const MMRESULT result = ReportMidiResult(
         log_,
         services_.midiInOpen(&record->inHandle, d, reinterpret_cast<DWORD_PTR>(&MidiInProc),
                              reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION),
         kMidiInOpen);
-    if (result != MMSYSERR_NOERROR) continue;
+    if (result != MMSYSERR_NOERROR)
+      continue;
     if (!CompleteRecord(*record, d, bufferSize)) {
       // Without its buffer the port is of no use: give it back and go on.
       ReportMidiResult(log_, MMSYSERR_NOMEM, kMidiInOpen);
@@ -93,13 +97,15 @@ int PortSet::OpenAllMidiOut(std::uint32_t bufferSize) {
   int opened = 0;
   for (UINT d = 0; d < count; ++d) {
     auto record = NewRecord(services_, false);
-    if (!record) break;
+    if (!record)
+      break;
     const MMRESULT result = ReportMidiResult(
         log_,
         services_.midiOutOpen(&record->outHandle, d, reinterpret_cast<DWORD_PTR>(&MidiOutProc),
                               reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION),
         kMidiOutOpen);
-    if (result != MMSYSERR_NOERROR) continue;
+    if (result != MMSYSERR_NOERROR)
+      continue;
     if (!CompleteRecord(*record, d, bufferSize)) {
       ReportMidiResult(log_, MMSYSERR_NOMEM, kMidiOutOpen);
       services_.midiOutClose(record->outHandle);
@@ -118,7 +124,8 @@ void PortSet::CloseAllMidiIn() {
   while (inputHead_) {
     std::unique_ptr<PortRecord> record = std::move(inputHead_);
     inputHead_ = std::move(record->next);
-    if (record->openCount.load(std::memory_order_acquire) == 0) continue;  // not open: just release
+    if (record->openCount.load(std::memory_order_acquire) == 0)
+      continue;  // not open: just release
     HMIDIIN handle = record->inHandle;
     ReportMidiResult(log_, services_.midiInReset(handle), kMidiInReset);
     if (record->header->dwFlags & MHDR_PREPARED) {
@@ -136,7 +143,8 @@ void PortSet::CloseAllMidiOut() {
   while (outputHead_) {
     std::unique_ptr<PortRecord> record = std::move(outputHead_);
     outputHead_ = std::move(record->next);
-    if (record->openCount.load(std::memory_order_acquire) == 0) continue;
+    if (record->openCount.load(std::memory_order_acquire) == 0)
+      continue;
     HMIDIOUT handle = record->outHandle;
     ReportMidiResult(log_, services_.midiOutReset(handle), kMidiOutReset);
     if (record->header->dwFlags & MHDR_PREPARED) {
@@ -144,8 +152,7 @@ void PortSet::CloseAllMidiOut() {
           log_, services_.midiOutUnprepareHeader(handle, record->header.get(), sizeof(MIDIHDR)),
           kMidiOutUnprepareHeader);
     }
-    if (ReportMidiResult(log_, services_.midiOutClose(handle), kMidiOutClose) !=
-        MMSYSERR_NOERROR) {
+    if (ReportMidiResult(log_, services_.midiOutClose(handle), kMidiOutClose) != MMSYSERR_NOERROR) {
       unclosed_.push_back(std::move(record));
     }
   }
@@ -169,7 +176,8 @@ PortRecord* PortSet::FindOutput(std::int32_t deviceNumber) const {
 
 void CALLBACK MidiInProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
   auto* record = reinterpret_cast<PortRecord*>(instance);
-  if (record == nullptr) return;
+  if (record == nullptr)
+    return;
   record->lastMessage.store(message, std::memory_order_relaxed);
   switch (message) {
     case MIM_OPEN:
@@ -180,14 +188,17 @@ void CALLBACK MidiInProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR pa
       return;
     case MIM_LONGDATA: {
       const auto* returned = reinterpret_cast<const MIDIHDR*>(param1);
-      if (returned == nullptr) return;
+      if (returned == nullptr)
+        return;
       // Only recorded bytes inside the buffer are looked at.
       const DWORD valid = std::min(returned->dwBytesRecorded, returned->dwBufferLength);
-      const bool ours = valid >= sizeof kMessageHeader && returned->lpData != nullptr &&
-                        std::memcmp(returned->lpData, kMessageHeader, sizeof kMessageHeader) == 0;
+      const bool ours =
+          valid >= kMessageHeader.size() && returned->lpData != nullptr &&
+          std::memcmp(returned->lpData, kMessageHeader.data(), kMessageHeader.size()) == 0;
       if (returned->dwBytesRecorded == 0 || ours) {
         // The buffer stays out of the queue until the waiting worker has read it.
-        if (record->event) record->event->Set();
+        if (record->event)
+          record->event->Set();
         return;
       }
       [[fallthrough]];  // another maker's message goes straight back to the driver
@@ -206,12 +217,16 @@ void CALLBACK MidiInProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR pa
 
 void CALLBACK MidiOutProc(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
   auto* record = reinterpret_cast<PortRecord*>(instance);
-  if (record == nullptr) return;
+  if (record == nullptr)
+    return;
   record->lastMessage.store(message, std::memory_order_relaxed);
-  if (message == MOM_OPEN) record->openCount.fetch_add(1, std::memory_order_acq_rel);
-  if (message == MOM_CLOSE) record->openCount.fetch_sub(1, std::memory_order_acq_rel);
+  if (message == MOM_OPEN)
+    record->openCount.fetch_add(1, std::memory_order_acq_rel);
+  if (message == MOM_CLOSE)
+    record->openCount.fetch_sub(1, std::memory_order_acq_rel);
   // During the open call the record has no event yet, so MOM_OPEN signals nothing.
-  if (record->event) record->event->Set();
+  if (record->event)
+    record->event->Set();
 }
 
 }  // namespace korvane

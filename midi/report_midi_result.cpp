@@ -9,24 +9,43 @@ namespace korvane {
 namespace {
 
 constexpr std::array<const char*, 15> kLabels = {
-    "MIDIOUTOPEN -> ",           "MIDIOUTCLOSE -> ",        "MIDIOUTRESET -> ",
-    "MIDIOUTPREPAREHEADER -> ",  "MIDIOUTUNPREPAREHEADER -> ", "MIDIOUTLONGMSG -> ",
-    "MIDIOUTMESSAGE -> ",        "MIDIINOPEN -> ",          "MIDIINCLOSE -> ",
-    "MIDIINRESET -> ",           "MIDIINPREPAREHEADER -> ", "MIDIINUNPREPAREHEADER -> ",
-    "MIDIINSTART -> ",           "MIDIINSTOP -> ",          "MIDIINADDBUFFER -> ",
+    "MIDIOUTOPEN -> ",
+    "MIDIOUTCLOSE -> ",
+    "MIDIOUTRESET -> ",
+    "MIDIOUTPREPAREHEADER -> ",
+    "MIDIOUTUNPREPAREHEADER -> ",
+    "MIDIOUTLONGMSG -> ",
+    "MIDIOUTMESSAGE -> ",
+    "MIDIINOPEN -> ",
+    "MIDIINCLOSE -> ",
+    "MIDIINRESET -> ",
+    "MIDIINPREPAREHEADER -> ",
+    "MIDIINUNPREPAREHEADER -> ",
+    "MIDIINSTART -> ",
+    "MIDIINSTOP -> ",
+    "MIDIINADDBUFFER -> ",
 };
 
 const char* ResultName(MMRESULT result) {
   switch (result) {
-    case 2: return "MMSYSERR_BADDEVICEID";
-    case 4: return "MMSYSERR_ALLOCATED";
-    case 5: return "MMSYSERR_INVALHANDLE";
-    case 7: return "MMSYSERR_NOMEM";
-    case 11: return "MMSYSERR_INVALPARAM";
-    case 64: return "MIDIERR_UNPREPARED";
-    case 67: return "MIDIERR_NOTREADY";
-    case 68: return "MIDIERR_NODEVICE";
-    default: return nullptr;
+    case 2:
+      return "MMSYSERR_BADDEVICEID";
+    case 4:
+      return "MMSYSERR_ALLOCATED";
+    case 5:
+      return "MMSYSERR_INVALHANDLE";
+    case 7:
+      return "MMSYSERR_NOMEM";
+    case 11:
+      return "MMSYSERR_INVALPARAM";
+    case 64:
+      return "MIDIERR_UNPREPARED";
+    case 67:
+      return "MIDIERR_NOTREADY";
+    case 68:
+      return "MIDIERR_NODEVICE";
+    default:
+      return nullptr;
   }
 }
 
@@ -45,7 +64,8 @@ std::string MidiResultText(MMRESULT result, unsigned operation) {
 }
 
 MMRESULT ReportMidiResult(LogConsole& log, MMRESULT result, unsigned operation) {
-  if (result != MMSYSERR_NOERROR) log.AppendLog(MidiResultText(result, operation));
+  if (result != MMSYSERR_NOERROR)
+    log.AppendLog(MidiResultText(result, operation));
   return result;
 }
 

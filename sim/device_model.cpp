@@ -7,22 +7,21 @@
 namespace korvane {
 namespace {
 
-constexpr std::uint8_t kVendor[3] = {0x00, 0x20, 0x32};
 // What a busy MIDI cable also carries: a universal SysEx and another maker's.
 const Bytes kUniversalNoise = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
 const Bytes kForeignNoise = {0xF0, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7};
 
 bool IsOurs(std::span<const std::uint8_t> message) {
   return message.size() >= 8 && message.front() == kSysExStart && message.back() == kSysExEnd &&
-         std::equal(std::begin(kVendor), std::end(kVendor), message.begin() + 1);
+         std::equal(kMessageHeader.begin(), kMessageHeader.end(), message.begin());
 }
 
 Bytes Frame(std::uint8_t model, std::uint8_t command, std::initializer_list<std::uint8_t> data) {
   // Built byte by byte: GCC 12 at -O2 warns falsely about inserting a list here.
   Bytes bytes;
   bytes.reserve(8 + data.size());
-  for (std::uint8_t b :
-       {kSysExStart, kVendor[0], kVendor[1], kVendor[2], std::uint8_t{0x7F}, model, command}) {
+  for (std::uint8_t b : {kMessageHeader[0], kMessageHeader[1], kMessageHeader[2], kMessageHeader[3],
+                         kBuiltIndex4, model, command}) {
     bytes.push_back(b);
   }
   for (std::uint8_t b : data)

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "midi/protocol.h"
+
 namespace korvane {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -98,7 +100,7 @@ struct DeviceReply {
 
 class DeviceModel {
  public:
-  static constexpr std::size_t kBlockMessages = 16;
+  static constexpr std::size_t kBlockMessages = korvane::kBlockMessages;
   static constexpr std::uint8_t kSequenceError = 1;
 
   explicit DeviceModel(DeviceModelOptions options = {});

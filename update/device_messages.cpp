@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "run/texts.h"
+
 namespace korvane {
 
 namespace {
@@ -24,8 +26,10 @@ bool HasCommand(std::span<const std::uint8_t> buffer, std::uint8_t command) {
 std::size_t BuildIdentityRequest(std::uint8_t model, std::span<std::uint8_t> out) {
   if (out.size() < kIdentityRequestLength)
     return 0;
-  const std::uint8_t request[kIdentityRequestLength] = {
-      kSysExStart, 0x00, 0x20, 0x32, 0x7F, model, kCmdIdentityRequest, kSysExEnd};
+  const std::uint8_t request[kIdentityRequestLength] = {kMessageHeader[0],   kMessageHeader[1],
+                                                        kMessageHeader[2],   kMessageHeader[3],
+                                                        kBuiltIndex4,        model,
+                                                        kCmdIdentityRequest, kSysExEnd};
   std::copy(std::begin(request), std::end(request), out.begin());
   return kIdentityRequestLength;
 }
@@ -61,15 +65,15 @@ std::optional<std::uint8_t> BlockReplyStatus(std::span<const std::uint8_t> buffe
 const char* BlockStatusText(std::uint8_t status) {
   switch (status) {
     case 0:
-      return "OK";
+      return kOkText;
     case 1:
-      return "Sequence error";
+      return kSequenceErrorText;
     case 2:
-      return "Erase error";
+      return kEraseErrorText;
     case 3:
-      return "Reprogram error";
+      return kReprogramErrorText;
     default:
-      return "Unknown error";
+      return kUnknownErrorText;
   }
 }
 

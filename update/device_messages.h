@@ -9,29 +9,9 @@
 #include <span>
 #include <string>
 
+#include "midi/protocol.h"
+
 namespace korvane {
-
-constexpr std::uint8_t kSysExStart = 0xF0;
-constexpr std::uint8_t kSysExEnd = 0xF7;
-
-// F0 00 20 32 read as one little-endian 32-bit value.
-constexpr std::uint32_t kMessageHeaderValue = 0x322000F0;
-
-constexpr std::size_t kModelIndex = 5;
-constexpr std::size_t kCommandIndex = 6;
-constexpr std::size_t kNameIndex = 7;
-constexpr std::size_t kStatusIndex = 9;
-constexpr std::size_t kDeviceNameLength = 12;
-
-constexpr std::uint8_t kModelTrv1000 = 0x14;
-constexpr std::uint8_t kModelTrw1000 = 0x15;
-
-constexpr std::uint8_t kCmdIdentityRequest = 0x01;
-constexpr std::uint8_t kCmdIdentityReply = 0x02;
-constexpr std::uint8_t kCmdFirmwareBlock = 0x34;
-constexpr std::uint8_t kCmdBlockReply = 0x35;
-
-constexpr std::size_t kIdentityRequestLength = 8;
 
 // Writes F0 00 20 32 7F <model> 01 F7 into out; returns 8, or 0 when out is shorter.
 std::size_t BuildIdentityRequest(std::uint8_t model, std::span<std::uint8_t> out);

@@ -9,7 +9,6 @@
 #include "midi/report_midi_result.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
-#include "update/reply_wait.h"
 #include "update/transfer_texts.h"
 
 namespace korvane {

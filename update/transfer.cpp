@@ -9,18 +9,18 @@
 #include "app/update_state.h"
 #include "midi/clock.h"
 #include "midi/report_midi_result.h"
+#include "run/texts.h"
 #include "update/connection_probe.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
 #include "update/message_cutter.h"
 #include "update/pacing.h"
-#include "update/reply_wait.h"
 #include "update/transfer_texts.h"
 
 namespace korvane {
 namespace {
 
-constexpr int kBlockMessages = 16;
+constexpr int kBlockMessages = static_cast<int>(korvane::kBlockMessages);
 constexpr int kMaxRetries = 10;
 constexpr int kProgressHigh = 15;
 // A driver confirms a close within milliseconds; one that has not after two
@@ -97,6 +97,7 @@ void TransferRun::Run() {
     // The port is in a state we cannot rely on: no input call is made on it.
     // Nothing was sent, so the controller is as it was: no danger message.
     state_.log.AppendLog(kInputNotClosedText);
+    state_.Record(RunOutcome::kPortsUnusable);
     state_.busy.LeaveBusy();
     state_.window.PostStep(STEP_RESET_PORTS);
     return;
@@ -219,7 +220,7 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
       // a reply cut short is taken as an unknown status.
       const std::uint8_t status = BlockReplyStatus(reply).value_or(0xFF);
       if (status == 0) {
-        state_.log.AppendLog(retryCounter_ == 0 ? "OK" : "OK\r\n");
+        state_.log.AppendLog(retryCounter_ == 0 ? kOkText : kOkAfterRetryText);
         retryCounter_ = 0;
         unconfirmed_ = false;
       } else {
@@ -293,12 +294,15 @@ void TransferRun::Finish() {
   if (!connected_) {
     state_.log.AppendLog(kLostConnectionText);
     state_.log.AppendLog(kDangerText);
+    state_.Record(RunOutcome::kLostConnection);
   } else if (retryCounter_ != 0 || stopped_ || broken_ || !dropped_.empty() || unconfirmed_) {
     state_.log.AppendLog(kDangerText);
+    state_.Record(stopped_ ? RunOutcome::kStopped : RunOutcome::kDanger);
   } else {
     state_.window.ProgressSetPosition(0);
     state_.window.ProgressEnable(false);
     state_.log.AppendLog(kSuccessText);
+    state_.Record(RunOutcome::kSuccess);
   }
   // Asked to stop: the window is going away and takes no more steps.
   if (!stopped_)
@@ -318,6 +322,7 @@ void TransferWorker(UpdateState& state) {
     // Nothing was sent: the ports are reset and the user may rescan.
     state.busy.EnterBusy();
     state.log.AppendLog(kPairNotFoundText);
+    state.Record(RunOutcome::kPortsUnusable);
     state.busy.LeaveBusy();
     state.window.PostStep(STEP_RESET_PORTS);
     return;

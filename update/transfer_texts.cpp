@@ -15,14 +15,14 @@ std::string OrdinalWord(int retry) {
 
 std::string WritingBlockLine(int block, int totalBlocks) {
   char text[64];
-  std::snprintf(text, sizeof text, "\r\nWriting Block %d/%d ...", block, totalBlocks);
+  std::snprintf(text, sizeof text, kWritingBlockFormat, block, totalBlocks);
   return text;
 }
 
 std::string RetryBlockLine(int retry, int block, int totalBlocks) {
   char text[96];
-  std::snprintf(text, sizeof text, "\r\n%s retry on Block %d/%d ...", OrdinalWord(retry).c_str(),
-                block, totalBlocks);
+  std::snprintf(text, sizeof text, kRetryBlockFormat, OrdinalWord(retry).c_str(), block,
+                totalBlocks);
   return text;
 }
 

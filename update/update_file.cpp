@@ -1,5 +1,7 @@
 #include "update/update_file.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,7 @@
 
 #include "app/steps.h"
 #include "app/update_state.h"
+#include "run/texts.h"
 #include "update/device_messages.h"
 #include "update/file_check.h"
 #include "update/load_progress.h"
@@ -24,12 +27,12 @@ LoadResult LoadImage(UpdateState& state) {
   std::error_code error;
   // A folder, a device or a pipe opens on some systems but is no update file.
   if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
-    state.log.AppendLog("\r\nERROR: File not found.");
+    state.log.AppendLog(kFileNotFoundText);
     return LoadResult::kNotOpened;
   }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    state.log.AppendLog("\r\nERROR: File not found.");
+    state.log.AppendLog(kFileNotFoundText);
     return LoadResult::kNotOpened;
   }
 
@@ -39,19 +42,19 @@ LoadResult LoadImage(UpdateState& state) {
   // The old image goes as soon as the new file is open, as for any load.
   state.image.reset();
   if (end < 0 || !file) {
-    state.log.AppendLog("\r\nERROR reading file");
+    state.log.AppendLog(kReadErrorText);
     return LoadResult::kFailed;
   }
   const auto size = static_cast<std::uint64_t>(end);
   if (size > std::numeric_limits<std::uint32_t>::max()) {
-    state.log.AppendLog("\r\nERROR: File too large (4 GiB at most).");
+    state.log.AppendLog(kFileTooLargeText);
     return LoadResult::kFailed;
   }
   try {
     state.image.emplace(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     state.image.reset();
-    state.log.AppendLog("\r\nERROR: Not enough memory for the file.");
+    state.log.AppendLog(kNoMemoryForFileText);
     return LoadResult::kFailed;
   }
 
@@ -74,7 +77,7 @@ LoadResult LoadImage(UpdateState& state) {
     }
     if (!whole) {
       state.image.reset();
-      state.log.AppendLog("\r\nERROR reading file");
+      state.log.AppendLog(kReadErrorText);
       result = LoadResult::kFailed;
       break;
     }
@@ -99,9 +102,10 @@ void FileLoadWorker(UpdateState& state) {
     state.window.PostStep(STEP_CHECK_FILE);
     return;
   }
-  state.window.SetButtonText(kOpenButton, "&Open");
+  state.Record(RunOutcome::kFileRefused);
+  state.window.SetButtonText(kOpenButton, kOpenText);
   state.window.ShowButton(kOpenButton);
-  state.window.SetButtonText(kExitButton, "&Exit");
+  state.window.SetButtonText(kExitButton, kExitText);
   state.window.ShowButton(kExitButton);
 }
 
@@ -114,21 +118,25 @@ void FileCheckWorker(UpdateState& state) {
   if (check.fault != FileFault::kHeader) {
     const char* model = check.model ? ModelName(*check.model) : nullptr;
     if (model != nullptr) {
-      state.log.AppendLog(std::string("\r\n") + model + " update file selected.");
+      char line[64];
+      std::snprintf(line, sizeof line, kModelSelectedFormat, model);
+      state.log.AppendLog(line);
     } else {
-      state.log.AppendLog("\r\nSorry, unknown Controller file selected.");
+      state.log.AppendLog(kUnknownModelText);
     }
   }
 
   if (check.fault != FileFault::kNone) {
+    state.Record(RunOutcome::kFileRefused);
     state.image.reset();
-    state.log.AppendLog("\r\nERROR incorrect file");
+    state.log.AppendLog(kIncorrectFileText);
     state.window.ShowButton(kOpenButton);
     state.busy.LeaveBusy();
     return;
   }
   // The image is at most 4 GiB, so the longest length fits.
   state.inputBufferSize = static_cast<std::uint32_t>(check.longestDistance + 1);
+  state.Record(RunOutcome::kFileAccepted);
   state.window.PostStep(STEP_SCAN_PORTS);
   state.busy.LeaveBusy();
 }
@@ -137,7 +145,8 @@ bool RecheckModel(UpdateState& state) {
   const std::optional<std::uint8_t> model =
       state.image ? ImageModelByte(*state.image) : std::nullopt;
   if (!model || *model < kModelTrv1000 || *model > kModelTrw1000) {
-    state.log.AppendLog("\r\nSorry, incorrect file");
+    state.log.AppendLog(kRecheckFailedText);
+    state.Record(RunOutcome::kFileRefused);
     return false;
   }
   return true;

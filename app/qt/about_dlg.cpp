@@ -5,6 +5,7 @@
 
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
+#include "run/texts.h"
 
 namespace korvane {
 

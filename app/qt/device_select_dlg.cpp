@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/qt/dialog_units.h"
+#include "run/texts.h"
 
 namespace korvane {
 
@@ -24,7 +25,7 @@ QStringList DeviceListEntries(const std::string& deviceList) {
 CDeviceSelectDlg::CDeviceSelectDlg(std::string deviceList, std::string filePath, QWidget* parent)
     : QDialog(parent), m_deviceList(std::move(deviceList)), m_filePath(std::move(filePath)) {
   setObjectName("deviceSelectDialog");
-  setWindowTitle("Please select device to update");
+  setWindowTitle(kDeviceCaption);
   // A tool window with a caption and no system menu, so no close box.
   setWindowFlags(Qt::Dialog | Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setFont(DialogFont());

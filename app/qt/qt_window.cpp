@@ -11,6 +11,7 @@
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/log_view.h"
 #include "app/qt/private_settings.h"
+#include "run/texts.h"
 
 namespace korvane {
 
@@ -180,7 +181,7 @@ std::optional<std::string> QtWindow::RunFileDialog() {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   // A name that does not exist is accepted; the load then reports it.
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter("SysEx Files (*.syx)");
+  dialog.setNameFilter(kFileFilterName);
   dialog.setDefaultSuffix("syx");
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setWindowModality(Qt::ApplicationModal);

@@ -13,6 +13,7 @@
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/panel_picture.h"
+#include "run/texts.h"
 
 namespace korvane {
 

@@ -14,6 +14,7 @@
 #include "app/qt/qt_window.h"
 #include "app/update_state.h"
 #include "app/workflow.h"
+#include "run/texts.h"
 
 class QPlainTextEdit;
 class QProgressBar;
@@ -22,8 +23,6 @@ class QPushButton;
 namespace korvane {
 
 class PanelPicture;
-
-inline constexpr const char* kMainCaption = "Aldermark Korvane Update Utility";
 
 class CUpdateDlg : public QDialog {
  public:

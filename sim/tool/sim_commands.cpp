@@ -16,7 +16,7 @@
 
 #include "sim/tool/controller_session.h"
 #include "sim/tool/sim_options.h"
-#include "sim/tool/synthetic_image.h"
+#include "sim/synthetic_image.h"
 #include "sim/tool/virtual_ports.h"
 #include "update/device_messages.h"
 

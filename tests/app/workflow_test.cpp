@@ -78,6 +78,7 @@ TEST_F(WorkflowTest, WithoutInputPortsNoOutputIsOpenedAndRetryIsOffered) {
   rig.midi.AddOutput("Lonely Out");
   flow.HandleStep(STEP_SCAN_PORTS);
   EXPECT_TRUE(EndsWith(rig.state.log.Text(), std::string(kCheckingPortsText) + kNoPortText));
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kNoPort);
   EXPECT_EQ(rig.midi.CallCount(MidiCall::kOutOpen), 0u);
   EXPECT_TRUE(rig.window.ButtonVisible(kOpenButton));
   EXPECT_TRUE(rig.window.ButtonVisible(kRescanButton));
@@ -134,6 +135,7 @@ TEST_F(WorkflowTest, CancelInTheDeviceDialogDropsThePairsAndResets) {
   ASSERT_TRUE(RunUntil(STEP_CHOOSE_DEVICE));
   flow.HandleStep(STEP_CHOOSE_DEVICE);
   EXPECT_FALSE(rig.state.portPairList.has_value());
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kNotChosen);
   ASSERT_EQ(rig.window.TakePostedStep(), std::optional<int>(STEP_RESET_PORTS));
   flow.HandleStep(STEP_RESET_PORTS);
   rig.state.workers.JoinAll();
@@ -149,6 +151,7 @@ TEST_F(WorkflowTest, NoDeviceWritesItsMessageAndResets) {
   ASSERT_TRUE(RunUntil(STEP_NO_DEVICE));
   flow.HandleStep(STEP_NO_DEVICE);
   EXPECT_TRUE(EndsWith(rig.state.log.Text(), kNoDeviceText));
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kNoDevice);
   ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
 }
 

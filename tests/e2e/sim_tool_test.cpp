@@ -13,7 +13,7 @@
 
 #include "sim/tool/controller_session.h"
 #include "sim/tool/sim_options.h"
-#include "sim/tool/synthetic_image.h"
+#include "sim/synthetic_image.h"
 #include "update/device_messages.h"
 
 namespace korvane {

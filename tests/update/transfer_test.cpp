@@ -80,6 +80,7 @@ TEST(TransferTest, TwoAcknowledgedBlocksLeaveOneLineAndTheImageOnTheDevice) {
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_EQ(rig.Device().AcceptedFirmware(), *rig.state.image);
   EXPECT_EQ(rig.midi.SentMessages(0), SplitMessages(*rig.state.image));
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kSuccess);
 }
 
 TEST(TransferTest, ProgressRunsOneToFifteenInEveryBlockAndIsNotSetBackBetween) {
@@ -173,6 +174,7 @@ TEST(TransferTest, TenUnansweredRetriesEndInDangerWhileTheProbeSucceeds) {
   EXPECT_EQ(rig.midi.SentMessages(0).size(), 11u * 16u + 22u);
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_EQ(rig.window.ProgressPosition(), 15);  // kept after danger
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kDanger);
 }
 
 TEST(TransferTest, SilentDeviceEndsWithLostConnectionAfterTheFirstBlock) {
@@ -189,6 +191,7 @@ TEST(TransferTest, SilentDeviceEndsWithLostConnectionAfterTheFirstBlock) {
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_TRUE(rig.window.ProgressEnabled());
   EXPECT_FALSE(rig.state.busy.IsBusy());
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kLostConnection);
 }
 
 TEST(TransferTest, ProbeArmsAnUnpreparedInputAndStopsAtTheFirstFailingCall) {
@@ -348,6 +351,7 @@ TEST(TransferTest, MissingPairRecordResetsThePortsWithoutSending) {
   TransferWorker(rig.state);
 
   EXPECT_EQ(rig.Log(), std::string(kGreeting) + kPairNotFoundText);
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kPortsUnusable);
   EXPECT_TRUE(rig.midi.SentMessages(0).empty());
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_FALSE(rig.state.busy.IsBusy());

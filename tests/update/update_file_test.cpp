@@ -305,6 +305,7 @@ TEST_F(UpdateFileTest, CheckPassesSetsBufferSizeAndPostsBeforeLeavingBusy) {
             Busy({"log \r\nTRW1000 update file selected.", "post 259", "restore", "show 1008"}));
   EXPECT_EQ(state_.inputBufferSize, 300u);
   EXPECT_TRUE(state_.image.has_value());
+  EXPECT_EQ(state_.Outcome(), RunOutcome::kFileAccepted);
 }
 
 TEST_F(UpdateFileTest, CheckNamesTheTrv1000) {
@@ -321,6 +322,7 @@ TEST_F(UpdateFileTest, UnknownModelIsLoggedThenRefused) {
   EXPECT_FALSE(state_.image.has_value());
   EXPECT_EQ(state_.inputBufferSize, 128u);
   EXPECT_TRUE(window_.PostedSteps().empty());
+  EXPECT_EQ(state_.Outcome(), RunOutcome::kFileRefused);
 }
 
 TEST_F(UpdateFileTest, MissingHeaderLogsNoModelLine) {

@@ -1,4 +1,4 @@
-#include "sim/tool/synthetic_image.h"
+#include "sim/synthetic_image.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,7 +18,8 @@ Bytes MakeSyntheticImage(std::uint8_t model, std::size_t messages, std::size_t l
   // mt19937 is fixed by the standard, so a seed gives the same file everywhere.
   std::mt19937 generator(seed);
   for (std::size_t m = 0; m < messages; ++m) {
-    image.insert(image.end(), {kSysExStart, 0x00, 0x20, 0x32, 0x7F, model, kCmdFirmwareBlock});
+    image.insert(image.end(), kMessageHeader.begin(), kMessageHeader.end());
+    image.insert(image.end(), {kBuiltIndex4, model, kCmdFirmwareBlock});
     std::size_t i = 7;
     if (addressed && length >= 10) {
       image.push_back(static_cast<std::uint8_t>(m & 0x7F));
