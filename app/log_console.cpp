@@ -27,42 +27,47 @@ bool LogConsole::GrowFor(std::size_t needed) {
 }
 
 void LogConsole::AppendLog(std::string_view text) {
-  std::lock_guard lock(mutex_);
-  // Without memory the text is dropped and the log stays as it was.
-  if (!GrowFor(length_ + text.size()))
-    return;
-  const std::size_t start = length_;
-  std::memcpy(block_.get() + start, text.data(), text.size());
-  length_ += text.size();
-  block_[length_] = '\0';
+  std::size_t start = 0;
+  {
+    std::lock_guard lock(mutex_);
+    // Without memory the text is dropped and the log stays as it was.
+    if (!GrowFor(length_ + text.size()))
+      return;
+    start = length_;
+    std::memcpy(block_.get() + start, text.data(), text.size());
+    length_ += text.size();
+    block_[length_] = '\0';
+  }
   if (window_) {
     window_->LogSetSelection(start, start);
-    window_->LogReplaceSelection(std::string_view(block_.get() + start, text.size()));
+    window_->LogReplaceSelection(text);
     window_->LogScrollCaret();
   }
 }
 
 void LogConsole::RemoveLastLogLine() {
-  std::lock_guard lock(mutex_);
-  if (length_ == 0)
-    return;
-  // Position 0 is never examined: a CR there cannot end a line.
-  for (std::size_t i = length_ - 1; i >= 1; --i) {
-    if (block_[i - 1] == '\r' && block_[i] == '\n') {
-      const std::size_t cut = i - 1;
-      if (cut == 0)
+  std::size_t cut = 0;
+  std::size_t oldLength = 0;
+  {
+    std::lock_guard lock(mutex_);
+    // Position 0 is never examined: a CR there cannot end a line.
+    for (std::size_t i = length_ == 0 ? 0 : length_ - 1; i >= 1; --i) {
+      if (block_[i - 1] == '\r' && block_[i] == '\n') {
+        if (i - 1 == 0)
+          return;
+        cut = i - 1;
+        oldLength = length_;
+        block_[cut] = '\0';
+        length_ = cut;
         break;
-      const std::size_t oldLength = length_;
-      block_[cut] = '\0';
-      length_ = cut;
-      if (window_) {
-        window_->LogSetSelection(cut, oldLength);
-        window_->LogReplaceSelection("");
-        window_->LogScrollCaret();
       }
-      return;
     }
   }
+  if (oldLength == 0 || !window_)
+    return;
+  window_->LogSetSelection(cut, oldLength);
+  window_->LogReplaceSelection("");
+  window_->LogScrollCaret();
 }
 
 std::string LogConsole::Text() const {

@@ -1,10 +1,11 @@
 // The log: a growing text buffer, CR LF line breaks as the messages carry
 // them, mirrored into the window's log control by handing it only the new text.
 //
-// Callers never overlap in the workflow, but the text is also read by front
-// ends at any time, so the buffer is guarded by a lock. The lock is held across
-// the control update so that the control never shows a partly applied change;
-// the window thread never logs while a worker does.
+// The text is read by front ends at any time, so the buffer is guarded by a
+// lock; the window is called outside it, so that reading the text on the
+// window thread never waits for a worker that waits for the window. The
+// control gets each change in the order the buffer took them as long as one
+// thread logs at a time, which the workflow's order of steps ensures.
 #pragma once
 
 #include <cstddef>

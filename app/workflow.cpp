@@ -45,11 +45,36 @@ void Workflow::HandleStep(int step) {
   }
 }
 
+namespace {
+
+// A worker that throws has left the busy state on the way out (its scope
+// guard); it says so in the log and hands the program back to the user.
+void RunWorker(UpdateState& state, void (*worker)(UpdateState&)) {
+  std::string what;
+  try {
+    worker(state);
+    return;
+  } catch (const std::exception& error) {
+    what = error.what();
+  } catch (...) {
+    what = "unknown";
+  }
+  state.log.AppendLog(std::string(kWorkerFailedText) + what + ")");
+  state.window.PostStep(STEP_RESET_PORTS);
+}
+
+}  // namespace
+
+void Workflow::StartWorker(void (*worker)(UpdateState&)) {
+  UpdateState& state = state_;
+  state.workers.Start([&state, worker] { RunWorker(state, worker); });
+}
+
 void Workflow::StartFileWorker(void (*worker)(UpdateState&)) {
   fileWork_->store(true, std::memory_order_release);
   UpdateState& state = state_;
   state.workers.Start([&state, worker, busy = fileWork_] {
-    worker(state);
+    RunWorker(state, worker);
     busy->store(false, std::memory_order_release);
   });
 }
@@ -70,8 +95,7 @@ void Workflow::ScanPorts() {
     ResetPorts();
     return;
   }
-  UpdateState& state = state_;
-  state.workers.Start([&state] { PortScanWorker(state); });
+  StartWorker(&PortScanWorker);
 }
 
 void Workflow::ChooseDevice() {
@@ -99,8 +123,7 @@ void Workflow::StartUpdate() {
     if (input->event && input->event->IsSet())
       input->event->Reset();
   }
-  UpdateState& state = state_;
-  state.workers.Start([&state] { TransferWorker(state); });
+  StartWorker(&TransferWorker);
 }
 
 void Workflow::ResetPorts() {

@@ -66,6 +66,8 @@ class Workflow {
   void ResetPorts();
   void StopWorkers(const std::function<void()>& stopWindowCalls);
   // Starts a worker of the file's chain (choose, load, check).
+  // Starts a worker; one that throws logs a line and posts STEP_RESET_PORTS.
+  void StartWorker(void (*worker)(UpdateState&));
   void StartFileWorker(void (*worker)(UpdateState&));
 
   UpdateState& state_;

@@ -72,5 +72,8 @@ inline constexpr const char* kPairNotFoundText =
 inline constexpr const char* kInputNotClosedText =
     "\r\nThe MIDI input port did not confirm its close; nothing was sent; please rescan.";
 inline constexpr const char* kWaitFailedText = "waiting for the reply failed";
+// Followed by what failed and ")".
+inline constexpr const char* kWorkerFailedText =
+    "\r\nAn internal error ended this step; please try again (";
 
 }  // namespace korvane

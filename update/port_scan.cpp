@@ -133,7 +133,7 @@ bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int&
 }  // namespace
 
 void PortScanWorker(UpdateState& state) {
-  state.busy.EnterBusy();
+  BusyScope busy(state.busy);
   const std::uint8_t model =
       state.image && state.image->size() > kModelIndex ? (*state.image)[kModelIndex] : 0;
   ArmInputs(state);
@@ -142,7 +142,6 @@ void PortScanWorker(UpdateState& state) {
   for (PortRecord* out = state.ports.OutputHead(); out != nullptr; out = out->next.get()) {
     if (state.stopRequested.load(std::memory_order_acquire)) {
       DisarmInputs(state);
-      state.busy.LeaveBusy();
       return;
     }
     if (!ScanOutput(state, *out, model, pairsFound)) {
@@ -151,14 +150,14 @@ void PortScanWorker(UpdateState& state) {
       // that stays busy for good.
       state.log.AppendLog(kMemoryErrorText);
       DisarmInputs(state);
-      state.busy.LeaveBusy();
+      busy.Leave();
       state.window.PostStep(STEP_RESET_PORTS);
       return;
     }
   }
 
   DisarmInputs(state);
-  state.busy.LeaveBusy();
+  busy.Leave();
   state.window.PostStep(pairsFound > 0 ? STEP_CHOOSE_DEVICE : STEP_NO_DEVICE);
 }
 

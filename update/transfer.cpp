@@ -54,7 +54,7 @@ class TransferRun {
   // The last block, of fewer than 16 messages, is never acknowledged: the
   // controller must at least still be there once it has been sent.
   void ProbeAfterTail();
-  void Finish();
+  void Finish(BusyScope& busy);
 
   MMRESULT Report(MMRESULT result, unsigned operation) {
     return ReportMidiResult(state_.log, result, operation);
@@ -87,7 +87,7 @@ class TransferRun {
 };
 
 void TransferRun::Run() {
-  state_.busy.EnterBusy();
+  BusyScope busy(state_.busy);
   state_.log.AppendLog(kStartingUpdateText);
   state_.window.ProgressSetRange(0, kProgressHigh);
   state_.window.ProgressSetPosition(0);
@@ -98,7 +98,7 @@ void TransferRun::Run() {
     // Nothing was sent, so the controller is as it was: no danger message.
     state_.log.AppendLog(kInputNotClosedText);
     state_.Record(RunOutcome::kPortsUnusable);
-    state_.busy.LeaveBusy();
+    busy.Leave();
     state_.window.PostStep(STEP_RESET_PORTS);
     return;
   }
@@ -111,7 +111,7 @@ void TransferRun::Run() {
   if (!image_.empty())
     SendLoop();
   ProbeAfterTail();
-  Finish();
+  Finish(busy);
 }
 
 // Closes the input and opens it again, so that the run starts from a port
@@ -284,11 +284,11 @@ void TransferRun::ProbeAfterTail() {
   }
 }
 
-void TransferRun::Finish() {
+void TransferRun::Finish(BusyScope& busy) {
   Report(midi_.midiInReset(input_.inHandle), kMidiInReset);
   Report(midi_.midiInUnprepareHeader(input_.inHandle, input_.header.get(), sizeof(MIDIHDR)),
          kMidiInUnprepareHeader);
-  state_.busy.LeaveBusy();
+  busy.Leave();
   Report(midi_.midiInStop(input_.inHandle), kMidiInStop);
 
   if (!connected_) {
@@ -320,10 +320,10 @@ void TransferWorker(UpdateState& state) {
   }
   if (output == nullptr || input == nullptr || !output->header || !input->header || !input->event) {
     // Nothing was sent: the ports are reset and the user may rescan.
-    state.busy.EnterBusy();
+    BusyScope busy(state.busy);
     state.log.AppendLog(kPairNotFoundText);
     state.Record(RunOutcome::kPortsUnusable);
-    state.busy.LeaveBusy();
+    busy.Leave();
     state.window.PostStep(STEP_RESET_PORTS);
     return;
   }

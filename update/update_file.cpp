@@ -95,9 +95,9 @@ LoadResult LoadImage(UpdateState& state) {
 }  // namespace
 
 void FileLoadWorker(UpdateState& state) {
-  state.busy.EnterBusy();
+  BusyScope busy(state.busy);
   const LoadResult result = LoadImage(state);
-  state.busy.LeaveBusy();
+  busy.Leave();
   if (result == LoadResult::kLoaded) {
     state.window.PostStep(STEP_CHECK_FILE);
     return;
@@ -110,7 +110,7 @@ void FileLoadWorker(UpdateState& state) {
 }
 
 void FileCheckWorker(UpdateState& state) {
-  state.busy.EnterBusy();
+  BusyScope busy(state.busy);
   const std::span<const std::uint8_t> image =
       state.image ? std::span<const std::uint8_t>(*state.image) : std::span<const std::uint8_t>();
   const FileCheckResult check = CheckUpdateImage(image);
@@ -131,14 +131,13 @@ void FileCheckWorker(UpdateState& state) {
     state.image.reset();
     state.log.AppendLog(kIncorrectFileText);
     state.window.ShowButton(kOpenButton);
-    state.busy.LeaveBusy();
     return;
   }
   // The image is at most 4 GiB, so the longest length fits.
   state.inputBufferSize = static_cast<std::uint32_t>(check.longestDistance + 1);
   state.Record(RunOutcome::kFileAccepted);
+  // Left after the post, at the end of the scope: the scan's enter may meet it.
   state.window.PostStep(STEP_SCAN_PORTS);
-  state.busy.LeaveBusy();
 }
 
 bool RecheckModel(UpdateState& state) {

@@ -128,6 +128,20 @@ TEST_F(WorkflowTest, FullUpdateThenRescanReusesTheImage) {
   }
 }
 
+TEST_F(WorkflowTest, AWorkerThatThrowsSaysSoLeavesBusyAndHandsBack) {
+  AddController();
+  rig.window.deviceAnswer = {IDOK, 0};
+  rig.window.rangeThrows = true;  // the transfer's first window call
+  flow.HandleStep(STEP_SCAN_PORTS);
+  ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
+  rig.state.workers.JoinAll();
+  EXPECT_FALSE(rig.state.busy.IsBusy());
+  EXPECT_TRUE(EndsWith(rig.state.log.Text(),
+                       "\r\nAn internal error ended this step; please try again (the window "
+                       "broke down)"))
+      << rig.state.log.Text();
+}
+
 TEST_F(WorkflowTest, CancelInTheDeviceDialogDropsThePairsAndResets) {
   AddController();
   rig.window.deviceAnswer = {IDCANCEL, 0};

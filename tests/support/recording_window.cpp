@@ -1,10 +1,14 @@
 #include "tests/support/recording_window.h"
 
+#include <stdexcept>
+
 #include <chrono>
 
 namespace korvane::testing {
 
-void RecordingWindow::Record(WindowOp op) { ops_.push_back(std::move(op)); }
+void RecordingWindow::Record(WindowOp op) {
+  ops_.push_back(std::move(op));
+}
 
 void RecordingWindow::LogSetSelection(std::size_t from, std::size_t to) {
   std::lock_guard lock(mutex_);
@@ -26,6 +30,8 @@ void RecordingWindow::LogScrollCaret() {
 }
 
 void RecordingWindow::ProgressSetRange(int low, int high) {
+  if (rangeThrows)
+    throw std::runtime_error("the window broke down");
   std::lock_guard lock(mutex_);
   Record({WindowOp::kProgressRange, low, high, {}});
   progressLow_ = low;
@@ -170,7 +176,8 @@ std::string RecordingWindow::LastDevicePath() const {
 
 std::optional<int> RecordingWindow::TakePostedStep() {
   std::lock_guard lock(mutex_);
-  if (pending_.empty()) return std::nullopt;
+  if (pending_.empty())
+    return std::nullopt;
   int step = pending_.front();
   pending_.pop_front();
   return step;
@@ -179,7 +186,8 @@ std::optional<int> RecordingWindow::TakePostedStep() {
 std::optional<int> RecordingWindow::WaitForPostedStep(int timeoutMs) {
   std::unique_lock lock(mutex_);
   posted_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !pending_.empty(); });
-  if (pending_.empty()) return std::nullopt;
+  if (pending_.empty())
+    return std::nullopt;
   int step = pending_.front();
   pending_.pop_front();
   return step;

@@ -65,6 +65,8 @@ class RecordingWindow : public Window {
   std::optional<std::string> fileAnswer;
   DeviceChoice deviceAnswer{IDOK, -1};
   bool askAnswer = true;
+  // Setting the progress bar's range throws, as a window that breaks down.
+  bool rangeThrows = false;
 
   // What the operations left behind.
   std::vector<WindowOp> Ops() const;
