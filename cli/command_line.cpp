@@ -50,6 +50,8 @@ constexpr std::array kOptions{
 };
 
 const OptionSpec* FindOption(std::string_view name) {
+  if (name == "-h")
+    name = "--help";
   for (const OptionSpec& option : kOptions) {
     if (option.name == name)
       return &option;
@@ -63,10 +65,22 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
   ParsedCommandLine parsed;
   Command& command = parsed.command;
   bool modeSeen = false;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    const OptionSpec* option = FindOption(arg);
-    if (option == nullptr && !arg.empty() && !arg.starts_with("-")) {
+    std::string_view arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;  // what follows is a file, even if it starts with '-'
+      continue;
+    }
+    // --name=value is --name value.
+    std::optional<std::string_view> inlineValue;
+    if (const std::size_t equals = arg.find('=');
+        !optionsEnded && arg.starts_with("--") && equals != std::string_view::npos) {
+      inlineValue = arg.substr(equals + 1);
+      arg = arg.substr(0, equals);
+    }
+    const OptionSpec* option = optionsEnded ? nullptr : FindOption(arg);
+    if (option == nullptr && !arg.empty() && (optionsEnded || !arg.starts_with("-"))) {
       // The file of the full update.
       if (modeSeen || !command.file.empty()) {
         parsed.error = "unexpected argument '" + std::string(arg) + "'";
@@ -82,11 +96,17 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
     }
     std::string_view value;
     if (!option->argument.empty()) {
-      if (i + 1 >= args.size()) {
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
         parsed.error = std::string(arg) + " needs " + std::string(option->argument);
         return parsed;
       }
-      value = args[++i];
+    } else if (inlineValue) {
+      parsed.error = std::string(arg) + " takes no value";
+      return parsed;
     }
     if (option->selectsMode && (modeSeen || command.mode == Command::Mode::kFlash)) {
       parsed.error = "give only one of --check, --list and --help";

@@ -41,9 +41,6 @@ class PortSet {
   // Entry i is the event of the record i steps from the input head.
   std::span<ManualResetEvent* const> InputEvents() const { return inputEvents_; }
 
-  MidiServices& Services() const { return services_; }
-  LogConsole& Log() const { return log_; }
-
  private:
   MidiServices& services_;
   LogConsole& log_;

@@ -309,9 +309,16 @@ template <typename Options>
 std::optional<UsageError> ParseWith(
     const std::vector<OptionRow<Options>>& table, const std::vector<std::string>& args,
     Options& options, const std::function<std::string(const std::string&)>& positional) {
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string word = args[i];
-    if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
+    if (!optionsEnded && word == "--") {
+      optionsEnded = true;  // what follows is positional, even if it starts with '-'
+      continue;
+    }
+    if (!optionsEnded && word == "-h")
+      word = "--help";
+    if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
       std::string error = positional(word);
       if (!error.empty())
         return UsageError{error};

@@ -39,6 +39,15 @@ TEST(CommandLine, CheckWithAndWithoutLog) {
   EXPECT_EQ(p.command.logPath, "out.txt");
   EXPECT_EQ(Parse({"--list"}).command.mode, Command::Mode::kList);
   EXPECT_EQ(Parse({"--help"}).command.mode, Command::Mode::kHelp);
+
+  // --name=value, -h and -- as every command line takes them.
+  p = Parse({"--log=out.txt", "--device=2", "--", "-odd name.syx"});
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.command.logPath, "out.txt");
+  EXPECT_EQ(p.command.device, std::optional<int>(2));
+  EXPECT_EQ(p.command.file, "-odd name.syx");
+  EXPECT_EQ(Parse({"-h"}).command.mode, Command::Mode::kHelp);
+  EXPECT_EQ(Parse({"--list=yes"}).error, "--list takes no value");
 }
 
 TEST(CommandLine, BadCommandLinesSayWhy) {

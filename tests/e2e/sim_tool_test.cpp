@@ -11,9 +11,9 @@
 #include <sstream>
 #include <variant>
 
+#include "sim/synthetic_image.h"
 #include "sim/tool/controller_session.h"
 #include "sim/tool/sim_options.h"
-#include "sim/synthetic_image.h"
 #include "update/device_messages.h"
 
 namespace korvane {
@@ -66,6 +66,13 @@ TEST(SimOptions, EveryFaultOptionReachesTheModel) {
   EXPECT_EQ(options.model.replyDelayMs, 25u);
   EXPECT_TRUE(options.model.noise);
   EXPECT_EQ(options.savePath, std::optional<std::string>("out.syx"));
+}
+
+TEST(SimOptions, DashHAndDoubleDashAreTakenAsEverywhere) {
+  EXPECT_TRUE(ParseOk({"-h"}).help);
+  auto made = ParseMakeImageOptions({"--model=TRW1000", "--messages=3", "--", "-odd.syx"});
+  ASSERT_TRUE(std::holds_alternative<MakeImageOptions>(made));
+  EXPECT_EQ(std::get<MakeImageOptions>(made).outPath, "-odd.syx");
 }
 
 TEST(SimOptions, BadValuesAreRefused) {
