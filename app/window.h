@@ -28,12 +28,7 @@ enum ControlId : int {
 }  // namespace korvane
 
 // Dialog results; on Windows the platform's own.
-#ifdef _WIN32
 #include "midi/winmm.h"
-#else
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-#endif
 
 namespace korvane {
 

@@ -3,24 +3,24 @@
 #include "cli/command_line.h"
 #include "cli/flash_command.h"
 #include "cli/port_listing.h"
-#include "midi/rtmidi/api_probe.h"
-#include "midi/rtmidi/rtmidi_services.h"
+#include "midi/platform_midi.h"
 
 namespace korvane {
 
 int RunList(std::ostream& out, std::ostream& err) {
-  RtMidiServices services;
-  if (PrintPortList(services, out) > 0)
+  const std::unique_ptr<MidiServices> services = MakePlatformMidiServices();
+  if (PrintPortList(*services, out) > 0)
     return kExitPassed;
   // Nothing to list: say which systems were asked and what each answered.
-  const std::vector<rtmidi_backend::ApiState> apis = rtmidi_backend::ProbeApis();
+  const std::vector<MidiSystemState> systems = DescribeMidiSystems();
   bool anyRuns = false;
-  for (const rtmidi_backend::ApiState& api : apis)
-    anyRuns = anyRuns || api.whyNot.empty();
+  for (const MidiSystemState& system : systems)
+    anyRuns = anyRuns || system.whyNot.empty();
   err << (anyRuns ? "korvane-flash: no MIDI port:\n" : "korvane-flash: no MIDI system runs:\n");
-  for (const rtmidi_backend::ApiState& api : apis)
-    err << "  " << api.name << ": " << (api.whyNot.empty() ? "runs, with no port" : api.whyNot)
-        << '\n';
+  for (const MidiSystemState& system : systems) {
+    err << "  " << system.name << ": "
+        << (system.whyNot.empty() ? "runs, with no port" : system.whyNot) << '\n';
+  }
   return kExitNoDevice;
 }
 

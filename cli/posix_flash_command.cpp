@@ -15,7 +15,7 @@
 
 #include "cli/flash_command.h"
 #include "cli/terminal_window.h"
-#include "midi/rtmidi/rtmidi_services.h"
+#include "midi/platform_midi.h"
 
 namespace korvane {
 
@@ -123,7 +123,7 @@ std::optional<std::string> ReadLineUnlessStopped(const SignalWatch& signals) {
 int RunFlashCommand(const FlashSettings& settings) {
   // Before the MIDI system starts its threads, so that they inherit the mask.
   SignalWatch signals;
-  RtMidiServices midi;
+  const std::unique_ptr<MidiServices> midi = MakePlatformMidiServices();
   TerminalSetup setup;
   setup.outIsTerminal = isatty(STDOUT_FILENO) == 1;
   setup.progress = isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr;
@@ -131,7 +131,7 @@ int RunFlashCommand(const FlashSettings& settings) {
   setup.device.askOnInput = isatty(STDIN_FILENO) == 1;
   setup.device.readLine = [&signals] { return ReadLineUnlessStopped(signals); };
   TerminalWindow window(std::cout, setup);
-  return RunFlash(settings, midi, window, signals, std::cerr);
+  return RunFlash(settings, *midi, window, signals, std::cerr);
 }
 
 }  // namespace korvane

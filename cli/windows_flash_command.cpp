@@ -13,7 +13,7 @@
 
 #include "cli/flash_command.h"
 #include "cli/terminal_window.h"
-#include "midi/winmm/native_winmm_services.h"
+#include "midi/platform_midi.h"
 
 namespace korvane {
 
@@ -102,14 +102,14 @@ bool IsEscapeCapableConsole(FILE* stream) {
 
 int RunFlashCommand(const FlashSettings& settings) {
   ConsoleStopWatch stop;
-  NativeWinmmServices midi;
+  const std::unique_ptr<MidiServices> midi = MakePlatformMidiServices();
   TerminalSetup setup;
   setup.outIsTerminal = IsEscapeCapableConsole(stdout);
   setup.progress = IsEscapeCapableConsole(stderr) ? &std::cerr : nullptr;
   setup.device.device = settings.device;
   setup.device.askOnInput = _isatty(_fileno(stdin)) != 0;
   TerminalWindow window(std::cout, setup);
-  return RunFlash(settings, midi, window, stop, std::cerr);
+  return RunFlash(settings, *midi, window, stop, std::cerr);
 }
 
 }  // namespace korvane

@@ -8,13 +8,7 @@
 #include <span>
 
 // The wait results; on Windows the platform's own.
-#ifdef _WIN32
 #include "midi/winmm.h"
-#else
-constexpr std::uint32_t WAIT_OBJECT_0 = 0x00000000;
-constexpr std::uint32_t WAIT_TIMEOUT = 0x00000102;
-constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
-#endif
 
 namespace korvane {
 

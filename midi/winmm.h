@@ -1,6 +1,8 @@
-// The subset of the WinMM MIDI services that the engine uses. On Windows these
-// are the platform's own declarations; elsewhere we declare the same names,
-// layouts and values so that the engine reads the same on every platform.
+// The subset of the Windows names the engine uses: the WinMM MIDI services,
+// the wait results of its events and the dialog results of its window. On
+// Windows these are the platform's own declarations; elsewhere we declare the
+// same names, layouts and values here, and nowhere else, so that the engine
+// reads the same on every platform.
 #pragma once
 
 #ifdef _WIN32
@@ -105,6 +107,15 @@ constexpr MMRESULT MIDIERR_NOMAP = 66;
 constexpr MMRESULT MIDIERR_NOTREADY = 67;
 constexpr MMRESULT MIDIERR_NODEVICE = 68;
 constexpr MMRESULT MIDIERR_INVALIDSETUP = 69;
+
+// Results of a wait on an event.
+constexpr std::uint32_t WAIT_OBJECT_0 = 0x00000000;
+constexpr std::uint32_t WAIT_TIMEOUT = 0x00000102;
+constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
+
+// How a dialog ended.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
 
 #endif  // _WIN32
 

@@ -11,14 +11,7 @@
 #include "app/qt/update_app.h"
 #include "app/standard_streams.h"
 
-// The platform's own MIDI back-end: the one korvane_midi_backend holds.
-#ifdef _WIN32
-#include "midi/winmm/native_winmm_services.h"
-using PlatformMidiServices = korvane::NativeWinmmServices;
-#else
-#include "midi/rtmidi/rtmidi_services.h"
-using PlatformMidiServices = korvane::RtMidiServices;
-#endif
+#include "midi/platform_midi.h"
 
 int main(int argc, char** argv) {
   using namespace korvane;
@@ -46,12 +39,12 @@ int main(int argc, char** argv) {
   }
 
   CUpdateApp app;
-  PlatformMidiServices midi;
+  const std::unique_ptr<MidiServices> midi = MakePlatformMidiServices();
   std::optional<std::string> startFile;
   if (command.file) {
     // A full path, as the open-file dialog hands back.
     const QString file = QString::fromStdString(*command.file);
     startFile = QDir::cleanPath(QFileInfo(file).absoluteFilePath()).toStdString();
   }
-  return app.InitInstance(midi, startFile);
+  return app.InitInstance(*midi, startFile);
 }

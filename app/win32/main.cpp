@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include "app/win32/update_app.h"
-#include "midi/winmm/native_winmm_services.h"
+#include "midi/platform_midi.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  korvane::NativeWinmmServices midi;
-  return korvane::CUpdateApp().InitInstance(midi);
+  const std::unique_ptr<korvane::MidiServices> midi = korvane::MakePlatformMidiServices();
+  return korvane::CUpdateApp().InitInstance(*midi);
 }
