@@ -14,9 +14,9 @@
 #include <mutex>
 #include <variant>
 
+#include "sim/synthetic_image.h"
 #include "sim/tool/controller_session.h"
 #include "sim/tool/sim_options.h"
-#include "sim/synthetic_image.h"
 #include "sim/tool/virtual_ports.h"
 #include "update/device_messages.h"
 
