@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/null_window.h"
-#include "app/update_state.h"
+#include "run/null_window.h"
+#include "run/update_state.h"
 #include "sim/synthetic_image.h"
 #include "sim/virtual_midi_services.h"
 #include "update/pacing.h"

@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/null_window.h"
-#include "app/update_state.h"
+#include "run/null_window.h"
+#include "run/update_state.h"
 #include "midi/protocol.h"
 #include "sim/virtual_midi_services.h"
 #include "update/transfer.h"

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/null_window.h"
-#include "app/update_state.h"
+#include "run/null_window.h"
+#include "run/update_state.h"
 #include "midi/rtmidi/rtmidi_services.h"
 #include "sim/synthetic_image.h"
 #include "tests/e2e/child_process.h"

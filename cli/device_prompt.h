@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane {
 

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <filesystem>
 
-#include "app/steps.h"
-#include "app/update_state.h"
-#include "app/workflow.h"
+#include "run/steps.h"
+#include "run/update_state.h"
+#include "workflow/workflow.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"
 #include "cli/step_loop.h"

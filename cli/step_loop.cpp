@@ -1,6 +1,6 @@
 #include "cli/step_loop.h"
 
-#include "app/worker_threads.h"
+#include "run/worker_threads.h"
 #include "cli/terminal_window.h"
 
 namespace korvane {

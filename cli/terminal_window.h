@@ -12,7 +12,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/window.h"
+#include "run/window.h"
 #include "cli/device_prompt.h"
 #include "cli/log_echo.h"
 #include "cli/progress_meter.h"

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/null_window.h"
-#include "app/update_state.h"
+#include "run/null_window.h"
+#include "run/update_state.h"
 #include "midi/fixed_result_midi_services.h"
 #include "update/device_messages.h"
 #include "update/port_scan.h"

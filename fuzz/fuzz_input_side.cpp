@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "midi/fixed_result_midi_services.h"
-#include "midi/port_record.h"
-#include "midi/port_set.h"
+#include "run/port_record.h"
+#include "run/port_set.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
 

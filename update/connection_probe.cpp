@@ -2,10 +2,10 @@
 
 #include <span>
 
-#include "app/update_state.h"
+#include "run/update_state.h"
 #include "midi/clock.h"
 #include "midi/header_flags.h"
-#include "midi/report_midi_result.h"
+#include "run/report_midi_result.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
 

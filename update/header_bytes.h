@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "midi/port_record.h"
+#include "run/port_record.h"
 
 namespace korvane {
 

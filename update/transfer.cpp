@@ -5,10 +5,10 @@
 #include <set>
 #include <span>
 
-#include "app/steps.h"
-#include "app/update_state.h"
+#include "run/steps.h"
+#include "run/update_state.h"
 #include "midi/clock.h"
-#include "midi/report_midi_result.h"
+#include "run/report_midi_result.h"
 #include "run/texts.h"
 #include "update/connection_probe.h"
 #include "update/device_messages.h"

@@ -8,8 +8,8 @@
 #include <limits>
 #include <new>
 
-#include "app/steps.h"
-#include "app/update_state.h"
+#include "run/steps.h"
+#include "run/update_state.h"
 #include "run/texts.h"
 #include "update/device_messages.h"
 #include "update/file_check.h"

@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-#include "app/window.h"
+#include "run/window.h"
 
 class QFileDialog;
 class QProgressBar;

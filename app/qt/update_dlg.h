@@ -12,8 +12,8 @@
 
 #include "app/qt/log_view.h"
 #include "app/qt/qt_window.h"
-#include "app/update_state.h"
-#include "app/workflow.h"
+#include "run/update_state.h"
+#include "workflow/workflow.h"
 #include "run/texts.h"
 
 class QPlainTextEdit;

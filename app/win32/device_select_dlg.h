@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane {
 

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/steps.h"
+#include "run/steps.h"
 #include "app/win32/about_dlg.h"
 #include "app/win32/resource.h"
 

@@ -13,10 +13,10 @@
 
 #include <memory>
 
-#include "app/update_state.h"
+#include "run/update_state.h"
 #include "app/win32/panel_bitmap.h"
 #include "app/win32/win32_window.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 
 namespace korvane {
 

@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "app/steps.h"
+#include "run/steps.h"
 #include "app/win32/device_select_dlg.h"
 
 namespace korvane {

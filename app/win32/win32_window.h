@@ -19,7 +19,7 @@
 #include <atomic>
 #include <functional>
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane {
 

@@ -1,4 +1,4 @@
-#include "app/busy_state.h"
+#include "run/busy_state.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/window.h"
+#include "run/window.h"
 #include "tests/support/recording_window.h"
 
 namespace korvane {

@@ -1,4 +1,4 @@
-#include "app/log_console.h"
+#include "run/log_console.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/steps.h"
+#include "run/steps.h"
 #include "midi/clock.h"
 #include "tests/update/procedure_rig.h"
 

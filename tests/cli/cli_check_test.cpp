@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/worker_threads.h"
+#include "run/worker_threads.h"
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"

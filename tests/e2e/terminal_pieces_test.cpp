@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "app/log_console.h"
+#include "run/log_console.h"
 #include "cli/device_prompt.h"
 #include "cli/log_echo.h"
 #include "cli/progress_meter.h"

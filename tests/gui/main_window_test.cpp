@@ -20,7 +20,7 @@
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/update_dlg.h"
-#include "app/steps.h"
+#include "run/steps.h"
 #include "tests/gui/when_modal.h"
 #include "tests/update/procedure_rig.h"
 

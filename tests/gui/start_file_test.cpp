@@ -9,7 +9,7 @@
 
 #include "app/qt/start_command.h"
 #include "app/qt/update_dlg.h"
-#include "app/update_state.h"
+#include "run/update_state.h"
 #include "sim/virtual_midi_services.h"
 
 using namespace korvane;

@@ -15,7 +15,7 @@
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/update_app.h"
 #include "app/qt/update_dlg.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "sim/virtual_midi_services.h"
 #include "tests/gui/when_modal.h"
 #include "tests/gui/xvfb_display.h"

@@ -1,12 +1,12 @@
-#include "midi/port_set.h"
+#include "run/port_set.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/log_console.h"
-#include "midi/report_midi_result.h"
+#include "run/log_console.h"
+#include "run/report_midi_result.h"
 #include "sim/virtual_midi_services.h"
 
 namespace korvane {

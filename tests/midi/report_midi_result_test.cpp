@@ -1,8 +1,8 @@
-#include "midi/report_midi_result.h"
+#include "run/report_midi_result.h"
 
 #include <gtest/gtest.h>
 
-#include "app/log_console.h"
+#include "run/log_console.h"
 
 namespace korvane {
 namespace {

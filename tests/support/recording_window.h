@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane::testing {
 

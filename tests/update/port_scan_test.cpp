@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/steps.h"
+#include "run/steps.h"
 #include "tests/update/procedure_rig.h"
 
 namespace korvane::testing {

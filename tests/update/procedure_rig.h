@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/update_state.h"
+#include "run/update_state.h"
 #include "sim/virtual_midi_services.h"
 #include "tests/support/recording_window.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "app/steps.h"
+#include "run/steps.h"
 #include "tests/update/procedure_rig.h"
 #include "update/connection_probe.h"
 #include "update/message_cutter.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/file_select.h"
-#include "app/steps.h"
-#include "app/update_state.h"
+#include "workflow/file_select.h"
+#include "run/steps.h"
+#include "run/update_state.h"
 #include "midi/fixed_result_midi_services.h"
 #include "tests/support/recording_window.h"
 #include "update/device_messages.h"

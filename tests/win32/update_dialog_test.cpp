@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "app/steps.h"
+#include "run/steps.h"
 #include "app/win32/device_select_dlg.h"
 #include "app/win32/resource.h"
 #include "app/win32/update_dlg.h"

@@ -6,9 +6,9 @@
 
 #include <atomic>
 
-#include "app/log_console.h"
-#include "midi/port_set.h"
-#include "midi/report_midi_result.h"
+#include "run/log_console.h"
+#include "run/port_set.h"
+#include "run/report_midi_result.h"
 
 namespace korvane {
 namespace {

@@ -1,9 +1,9 @@
-#include "midi/report_midi_result.h"
+#include "run/report_midi_result.h"
 
 #include <array>
 #include <cstdio>
 
-#include "app/log_console.h"
+#include "run/log_console.h"
 
 namespace korvane {
 namespace {

@@ -1,7 +1,7 @@
-#include "app/file_select.h"
+#include "workflow/file_select.h"
 
-#include "app/steps.h"
-#include "app/update_state.h"
+#include "run/steps.h"
+#include "run/update_state.h"
 #include "run/texts.h"
 
 namespace korvane {

@@ -1,4 +1,4 @@
-#include "app/worker_threads.h"
+#include "run/worker_threads.h"
 
 #include <algorithm>
 

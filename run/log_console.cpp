@@ -1,9 +1,9 @@
-#include "app/log_console.h"
+#include "run/log_console.h"
 
 #include <cstring>
 #include <new>
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane {
 

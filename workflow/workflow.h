@@ -13,7 +13,7 @@
 
 #include <functional>
 
-#include "app/update_state.h"
+#include "run/update_state.h"
 #include "run/texts.h"
 
 namespace korvane {

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "app/busy_state.h"
-#include "app/log_console.h"
-#include "app/window.h"
-#include "app/worker_threads.h"
+#include "run/busy_state.h"
+#include "run/log_console.h"
+#include "run/window.h"
+#include "run/worker_threads.h"
 #include "midi/midi_services.h"
-#include "midi/port_set.h"
+#include "run/port_set.h"
 #include "run/outcome.h"
 
 namespace korvane {

@@ -1,4 +1,4 @@
-#include "midi/port_record.h"
+#include "run/port_record.h"
 
 #include <new>
 

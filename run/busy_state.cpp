@@ -1,6 +1,6 @@
-#include "app/busy_state.h"
+#include "run/busy_state.h"
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane {
 

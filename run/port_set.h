@@ -12,7 +12,7 @@
 
 #include "midi/event.h"
 #include "midi/midi_services.h"
-#include "midi/port_record.h"
+#include "run/port_record.h"
 
 namespace korvane {
 

@@ -2,7 +2,7 @@
 // answer Cancel. For benchmarks and fuzzing, where the window costs nothing.
 #pragma once
 
-#include "app/window.h"
+#include "run/window.h"
 
 namespace korvane {
 

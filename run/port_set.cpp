@@ -1,11 +1,11 @@
-#include "midi/port_set.h"
+#include "run/port_set.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "midi/protocol.h"
-#include "midi/report_midi_result.h"
+#include "run/report_midi_result.h"
 
 namespace korvane {
 namespace {

@@ -1,7 +1,7 @@
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 
-#include "app/file_select.h"
-#include "app/steps.h"
+#include "workflow/file_select.h"
+#include "run/steps.h"
 #include "update/port_scan.h"
 #include "update/transfer.h"
 #include "update/update_file.h"
