@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "run/worker_threads.h"
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
+#include "run/worker_threads.h"
 
 namespace korvane {
 namespace {

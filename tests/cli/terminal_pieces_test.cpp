@@ -2,10 +2,10 @@
 
 #include <sstream>
 
-#include "run/log_console.h"
 #include "cli/device_prompt.h"
 #include "cli/log_echo.h"
 #include "cli/progress_meter.h"
+#include "run/log_console.h"
 #include "tests/support/recording_window.h"
 
 namespace korvane {

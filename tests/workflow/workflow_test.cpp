@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "run/steps.h"
 #include "midi/clock.h"
+#include "run/steps.h"
 #include "tests/update/procedure_rig.h"
 
 namespace korvane::testing {
