@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "midi/header_flags.h"
+#include "midi/header_rules.h"
 
 namespace korvane {
 namespace {
@@ -276,8 +276,7 @@ void VirtualMidiServices::DriverLoop() {
         const std::size_t n = std::min<std::size_t>(delivery->bytes.size(), header->dwBufferLength);
         if (n > 0)
           std::memcpy(header->lpData, delivery->bytes.data(), n);
-        header->dwBytesRecorded = static_cast<DWORD>(n);
-        StoreHeaderFlags(*header, (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
+        MarkReturned(*header, static_cast<DWORD>(n));
         callback = Callback{port->callback,
                             true,
                             port->handle,
@@ -389,6 +388,17 @@ MMRESULT VirtualMidiServices::midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA
   return MMSYSERR_NOERROR;
 }
 
+MMRESULT VirtualMidiServices::LookUpLocked(MidiCall call, bool input, std::uintptr_t handle,
+                                           Port*& port) {
+  port = FindOpenLocked(input, handle);
+  if (auto failure =
+          InjectedFailureLocked(call, port ? std::optional(port->device) : std::nullopt)) {
+    port = nullptr;
+    return *failure;
+  }
+  return port ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+}
+
 VirtualMidiServices::Port* VirtualMidiServices::FindOpenLocked(bool input, std::uintptr_t handle) {
   if (handle == 0)
     return nullptr;
@@ -490,48 +500,34 @@ MMRESULT VirtualMidiServices::midiOutClose(HMIDIOUT handle) {
 
 MMRESULT VirtualMidiServices::midiInStart(HMIDIIN handle) {
   std::lock_guard lock(mutex_);
-  Port* port = FindOpenLocked(true, Token(handle));
-  if (auto failure = InjectedFailureLocked(MidiCall::kInStart,
-                                           port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
-  if (!port)
-    return MMSYSERR_INVALHANDLE;
+  Port* port = nullptr;
+  if (const MMRESULT refused = LookUpLocked(MidiCall::kInStart, true, Token(handle), port))
+    return refused;
   port->started = true;
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT VirtualMidiServices::midiInStop(HMIDIIN handle) {
   std::lock_guard lock(mutex_);
-  Port* port = FindOpenLocked(true, Token(handle));
-  if (auto failure = InjectedFailureLocked(MidiCall::kInStop,
-                                           port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
-  if (!port)
-    return MMSYSERR_INVALHANDLE;
+  Port* port = nullptr;
+  if (const MMRESULT refused = LookUpLocked(MidiCall::kInStop, true, Token(handle), port))
+    return refused;
   port->started = false;
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT VirtualMidiServices::midiInReset(HMIDIIN handle) {
   std::unique_lock lock(mutex_);
-  Port* port = FindOpenLocked(true, Token(handle));
-  if (auto failure = InjectedFailureLocked(MidiCall::kInReset,
-                                           port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
-  if (!port)
-    return MMSYSERR_INVALHANDLE;
+  Port* port = nullptr;
+  if (const MMRESULT refused = LookUpLocked(MidiCall::kInReset, true, Token(handle), port))
+    return refused;
   // Reset stops the input and hands back every queued header, empty, before
   // it returns.
   port->started = false;
   std::deque<MIDIHDR*> returned;
   returned.swap(port->queued);
-  for (MIDIHDR* header : returned) {
-    header->dwBytesRecorded = 0;
-    StoreHeaderFlags(*header, (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
-  }
+  for (MIDIHDR* header : returned)
+    MarkReturned(*header, 0);
   const DWORD_PTR proc = port->callback;
   const DWORD_PTR instance = port->instance;
   for (MIDIHDR* header : returned) {
@@ -545,37 +541,20 @@ MMRESULT VirtualMidiServices::midiInReset(HMIDIIN handle) {
 
 MMRESULT VirtualMidiServices::midiOutReset(HMIDIOUT handle) {
   std::lock_guard lock(mutex_);
-  Port* port = FindOpenLocked(false, Token(handle));
-  if (auto failure = InjectedFailureLocked(MidiCall::kOutReset,
-                                           port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
+  Port* port = nullptr;
   // Long messages are sent whole inside midiOutLongMsg: nothing is ever pending.
-  return port ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+  return LookUpLocked(MidiCall::kOutReset, false, Token(handle), port);
 }
 
 MMRESULT VirtualMidiServices::Prepare(MidiCall call, bool input, std::uintptr_t handle,
                                       MIDIHDR* header, UINT headerSize, bool prepare) {
   std::lock_guard lock(mutex_);
-  Port* port = FindOpenLocked(input, handle);
-  if (auto failure =
-          InjectedFailureLocked(call, port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
-  if (!port)
-    return MMSYSERR_INVALHANDLE;
-  if (header == nullptr || headerSize < sizeof(MIDIHDR))
-    return MMSYSERR_INVALPARAM;
-  if (prepare) {
-    if (header->lpData == nullptr)
-      return MMSYSERR_INVALPARAM;
-    header->dwFlags |= MHDR_PREPARED;
-  } else {
-    if (header->dwFlags & MHDR_INQUEUE)
-      return MIDIERR_STILLPLAYING;
-    header->dwFlags &= ~MHDR_PREPARED;
-  }
-  return MMSYSERR_NOERROR;
+  Port* port = nullptr;
+  if (const MMRESULT refused = LookUpLocked(call, input, handle, port))
+    return refused;
+  if (const MMRESULT refused = CheckHeaderArgument(header, headerSize))
+    return refused;
+  return prepare ? PrepareHeader(*header) : UnprepareHeader(*header);
 }
 
 MMRESULT VirtualMidiServices::midiInPrepareHeader(HMIDIIN handle, MIDIHDR* header,
@@ -600,48 +579,34 @@ MMRESULT VirtualMidiServices::midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* h
 
 MMRESULT VirtualMidiServices::midiInAddBuffer(HMIDIIN handle, MIDIHDR* header, UINT headerSize) {
   std::lock_guard lock(mutex_);
-  Port* port = FindOpenLocked(true, Token(handle));
-  if (auto failure = InjectedFailureLocked(MidiCall::kInAddBuffer,
-                                           port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
-  if (!port)
-    return MMSYSERR_INVALHANDLE;
-  if (header == nullptr || headerSize < sizeof(MIDIHDR))
-    return MMSYSERR_INVALPARAM;
-  if (!(header->dwFlags & MHDR_PREPARED))
-    return MIDIERR_UNPREPARED;
-  if (header->dwFlags & MHDR_INQUEUE)
-    return MIDIERR_STILLPLAYING;
-  header->dwFlags = (header->dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
+  Port* port = nullptr;
+  if (const MMRESULT refused = LookUpLocked(MidiCall::kInAddBuffer, true, Token(handle), port))
+    return refused;
+  if (const MMRESULT refused = CheckHeaderArgument(header, headerSize))
+    return refused;
+  if (const MMRESULT refused = CheckReadyToQueue(*header))
+    return refused;
+  MarkQueued(*header);
   port->queued.push_back(header);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT VirtualMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) {
   std::lock_guard lock(mutex_);
-  Port* port = FindOpenLocked(false, Token(handle));
-  if (auto failure = InjectedFailureLocked(MidiCall::kOutLongMsg,
-                                           port ? std::optional(port->device) : std::nullopt)) {
-    return *failure;
-  }
-  if (!port)
-    return MMSYSERR_INVALHANDLE;
-  if (header == nullptr || headerSize < sizeof(MIDIHDR))
-    return MMSYSERR_INVALPARAM;
-  if (!(header->dwFlags & MHDR_PREPARED))
-    return MIDIERR_UNPREPARED;
-  if (header->dwFlags & MHDR_INQUEUE)
-    return MIDIERR_STILLPLAYING;
-  if (header->lpData == nullptr)
-    return MMSYSERR_INVALPARAM;
+  Port* port = nullptr;
+  if (const MMRESULT refused = LookUpLocked(MidiCall::kOutLongMsg, false, Token(handle), port))
+    return refused;
+  if (const MMRESULT refused = CheckHeaderArgument(header, headerSize))
+    return refused;
+  if (const MMRESULT refused = CheckReadyToQueue(*header))
+    return refused;
 
   const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData);
   Bytes message(data, data + header->dwBufferLength);
   const auto now = Clock::now();
 
   // The message goes out whole inside this call; the driver reports it done.
-  header->dwFlags |= MHDR_DONE;
+  MarkSent(*header);
   auto done = std::make_unique<Delivery>();
   done->due = now;
   done->kind = Delivery::kOutputDone;

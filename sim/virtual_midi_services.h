@@ -133,6 +133,10 @@ class VirtualMidiServices : public MidiServices {
   struct Callback;
 
   Port* FindOpenLocked(bool input, std::uintptr_t handle);
+  // Every call on an open port starts here: the call is counted, an injected
+  // failure applies, and a handle that names no open port is refused. Returns
+  // the result to give back, or MMSYSERR_NOERROR with port set.
+  MMRESULT LookUpLocked(MidiCall call, bool input, std::uintptr_t handle, Port*& port);
   // Counts the call; the result of an injected failure, if one applies.
   std::optional<MMRESULT> InjectedFailureLocked(MidiCall call, std::optional<UINT> device);
   void ScheduleLocked(std::unique_ptr<Delivery> delivery);

@@ -4,7 +4,7 @@
 
 #include "run/update_state.h"
 #include "midi/clock.h"
-#include "midi/header_flags.h"
+#include "midi/header_rules.h"
 #include "run/report_midi_result.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"

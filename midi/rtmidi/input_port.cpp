@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "midi/header_flags.h"
+#include "midi/header_rules.h"
 #include "midi/rtmidi/port_names.h"
 
 namespace korvane::rtmidi_backend {
