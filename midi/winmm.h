@@ -9,8 +9,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <mmsystem.h>
 #include <windows.h>
+
+// After windows.h, whose types it uses.
+#include <mmsystem.h>
 #else
 
 #include <cstdint>
