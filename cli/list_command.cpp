@@ -8,7 +8,8 @@ namespace korvane {
 
 int RunList(std::ostream& out) {
   RtMidiServices services;
-  PrintPortList(services, out);
+  PrintPortList(services, out,
+                [&services](bool input, UINT id) { return services.SystemName(input, id); });
   return kExitPassed;
 }
 
