@@ -9,6 +9,7 @@
 #include <mutex>
 #include <variant>
 
+#include "sim/tool/alsa_connection_watch.h"
 #include "sim/tool/controller_session.h"
 #include "sim/tool/sim_options.h"
 #include "sim/tool/synthetic_image.h"
@@ -104,22 +105,30 @@ int RunController(const std::vector<std::string>& args) {
             << ports->OutputName() << "\"" << std::endl;
 
   // Listed is not yet live: an updater that asks before the ports carry
-  // messages gets no answer. Scripts and tests wait for this line.
-  if (ports->CarryMessages(kReadyDeadline)) {
+  // messages gets no answer. Scripts and tests wait for the ready line.
+  const bool live = ports->CarryMessages(kReadyDeadline);
+  // An updater that connects to the input begins a new update; JACK and ALSA
+  // tell. Watched from after the probe, whose own connections are no
+  // updater's, and before the ready line, so that no updater comes unseen.
+  auto newSession = [&session] { session.NewSession(); };
+  std::unique_ptr<JackConnectionWatch> jackWatch;
+  std::unique_ptr<AlsaConnectionWatch> alsaWatch;
+  if (ports->ApiName() == "JACK") {
+    jackWatch =
+        JackConnectionWatch::Start(options.portName + " Watch", ports->InputName(), newSession);
+  } else if (ports->ApiName() == "ALSA") {
+    alsaWatch = AlsaConnectionWatch::Start(ports->InputClientName(), ports->PortName(), newSession);
+  }
+  if (live) {
     std::cout << "korvane-sim: ready" << std::endl;
   } else {
     std::cerr << "korvane-sim: the ports did not carry a test message within "
               << kReadyDeadline.count() / 1000 << " s; updaters may get no answer" << std::endl;
   }
-  // An updater that connects to the input begins a new update (JACK tells).
-  std::unique_ptr<JackConnectionWatch> watch;
-  if (ports->ApiName() == "JACK") {
-    watch = JackConnectionWatch::Start(options.portName + " Watch", ports->InputName(),
-                                       [&session] { session.NewSession(); });
-  }
 
   const int signal = WaitForEndSignal(endSignals);
-  watch.reset();
+  jackWatch.reset();
+  alsaWatch.reset();
   std::unique_ptr<VirtualPorts> closing;
   {
     std::lock_guard lock(portsMutex);

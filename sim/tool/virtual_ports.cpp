@@ -235,6 +235,10 @@ void VirtualPorts::Send(const Bytes& message) {
   }
 }
 
+std::string VirtualPorts::InputClientName() const {
+  return InputClient(name_);
+}
+
 std::string VirtualPorts::InputName() const {
   return InputClient(name_) + ":" + name_;
 }
