@@ -176,11 +176,13 @@ bool VirtualPorts::CarryMessages(std::chrono::milliseconds deadline) {
   };
   while (std::chrono::steady_clock::now() < end) {
     try {
+      // Before the RtMidi objects: their threads may call back as soon as
+      // those exist, and until they are gone.
+      std::atomic<int> pingsOut{0};
       RtMidiOut intoInput(api_, name_ + " Probe Out");
       RtMidiIn fromOutput(api_, name_ + " Probe In");
       intoInput.setErrorCallback(QuietError, nullptr);
       fromOutput.setErrorCallback(QuietError, nullptr);
-      std::atomic<int> pingsOut{0};
       fromOutput.ignoreTypes(false, true, true);
       fromOutput.setCallback(
           [](double, std::vector<unsigned char>* message, void* counter) {
