@@ -1,5 +1,7 @@
 #include "sim/tool/virtual_ports.h"
 
+#include "midi/rtmidi/send_message.h"
+
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
@@ -198,8 +200,8 @@ bool VirtualPorts::CarryMessages(std::chrono::milliseconds deadline) {
         const int before = pingsIn_.load();
         bool carried = false;
         for (int round = 0; round < 5 && !carried; ++round) {
-          intoInput.sendMessage(&kPing);
-          out_->sendMessage(&kPing);
+          rtmidi_backend::SendMessage(intoInput, kPing.data(), kPing.size());
+          rtmidi_backend::SendMessage(*out_, kPing.data(), kPing.size());
           carried = wait([&] { return pingsIn_.load() > before && pingsOut.load() > 0; });
         }
         if (carried)
@@ -231,7 +233,7 @@ void VirtualPorts::OnInput(double, std::vector<unsigned char>* message, void* us
 
 void VirtualPorts::Send(const Bytes& message) {
   try {
-    out_->sendMessage(message.data(), message.size());
+    rtmidi_backend::SendMessage(*out_, message.data(), message.size());
   } catch (const std::exception& error) {
     std::cerr << "korvane-sim: sending failed: " << error.what() << std::endl;
   }

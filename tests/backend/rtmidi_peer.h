@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "midi/rtmidi/send_message.h"
 #include "midi/winmm.h"
 
 namespace korvane::testing {
@@ -39,7 +40,9 @@ class Peer {
     in_.openVirtualPort("from korvane");
   }
 
-  void Send(const std::vector<unsigned char>& message) { out_->sendMessage(&message); }
+  void Send(const std::vector<unsigned char>& message) {
+    rtmidi_backend::SendMessage(*out_, message.data(), message.size());
+  }
   // The source port goes away. Closing it is not enough: RtMidi keeps an
   // ALSA client's virtual port until the client goes.
   void CloseSource() { out_.reset(); }
