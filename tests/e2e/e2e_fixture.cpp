@@ -77,7 +77,9 @@ void MidiEndToEnd::WaitForEvent(ChildProcess& sim, const std::string& text) {
 std::string MidiEndToEnd::StopSim(ChildProcess& sim, const std::string& port) {
   sim.Signal(SIGTERM);
   const auto status = sim.Wait(kEndDeadline);
-  EXPECT_EQ(status, std::optional<int>(0)) << sim.Stderr();
+  EXPECT_EQ(status, std::optional<int>(0))
+      << "korvane-sim " << sim.HowItEnded() << "; it printed:\n"
+      << sim.Stdout() << sim.Stderr();
   return ReadFile(SavePath(port));
 }
 

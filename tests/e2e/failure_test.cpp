@@ -53,7 +53,7 @@ class FailureUnderUpdate : public MidiEndToEnd {
   // korvane-flash ends by itself (a crash or a hang gives no exit status).
   int FlashExit(std::chrono::seconds deadline) {
     const std::optional<int> status = flash_->Wait(deadline);
-    EXPECT_TRUE(status.has_value()) << "korvane-flash crashed or did not end; it printed:\n"
+    EXPECT_TRUE(status.has_value()) << "korvane-flash " << flash_->HowItEnded() << "; it printed:\n"
                                     << flash_->Stdout() << flash_->Stderr();
     return status.value_or(-1);
   }
