@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -129,6 +131,34 @@ int RunController(const std::vector<std::string>& args) {
   const int signal = WaitForEndSignal(endSignals);
   jackWatch.reset();
   alsaWatch.reset();
+  // From here on what arrives is dropped and nothing more is sent.
+  session.Stop();
+  std::cout << "korvane-sim: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", "
+            << session.Model().BlocksAccepted() << " blocks accepted" << std::endl;
+
+  int status = kSimExitOk;
+  if (options.savePath) {
+    const Bytes firmware = session.SavedFirmware();
+    if (std::string error = WriteBytesToFile(*options.savePath, firmware); !error.empty()) {
+      std::cerr << "korvane-sim: " << error << '\n';
+      status = kSimExitFailure;
+    } else {
+      std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "
+                << *options.savePath << std::endl;
+    }
+  }
+
+  // JACK ports are not closed one by one: libjack's notification thread walks
+  // a client's port list without a lock while jack_port_unregister (RtMidi's
+  // closePort) erases from it, and korvane-sim died of it (SIGSEGV in that
+  // thread) when an updater had just left the graph. The server drops the
+  // clients of a process that ends, so the process ends with them open.
+  if (ports->ApiName() == "JACK") {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
   std::unique_ptr<VirtualPorts> closing;
   {
     std::lock_guard lock(portsMutex);
@@ -137,20 +167,7 @@ int RunController(const std::vector<std::string>& args) {
   // Closed outside the lock: closing waits for an input callback that may be
   // handing the session a message.
   closing.reset();
-  session.Stop();
-  std::cout << "korvane-sim: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", "
-            << session.Model().BlocksAccepted() << " blocks accepted" << std::endl;
-
-  if (options.savePath) {
-    const Bytes firmware = session.SavedFirmware();
-    if (std::string error = WriteBytesToFile(*options.savePath, firmware); !error.empty()) {
-      std::cerr << "korvane-sim: " << error << '\n';
-      return kSimExitFailure;
-    }
-    std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "
-              << *options.savePath << std::endl;
-  }
-  return kSimExitOk;
+  return status;
 }
 
 }  // namespace
