@@ -14,16 +14,27 @@ std::string ProductName(const char (&name)[MAXPNAMELEN]) {
   return std::string(name, strnlen(name, MAXPNAMELEN));
 }
 
+void PrintSystemName(const SystemNameFunction& systemName, bool input, UINT id, std::ostream& out) {
+  if (!systemName)
+    return;
+  const std::string name = systemName(input, id);
+  if (!name.empty())
+    out << "  (" << name << ')';
+}
+
 }  // namespace
 
-int PrintPortList(MidiServices& services, std::ostream& out) {
+int PrintPortList(MidiServices& services, std::ostream& out,
+                  const SystemNameFunction& systemName) {
   int listed = 0;
   const UINT inputs = services.midiInGetNumDevs();
   for (UINT id = 0; id < inputs; ++id) {
     MIDIINCAPSA caps{};
     if (services.midiInGetDevCapsA(id, &caps, sizeof(caps)) != MMSYSERR_NOERROR)
       continue;
-    out << "in " << id << ": " << ProductName(caps.szPname) << '\n';
+    out << "in " << id << ": " << ProductName(caps.szPname);
+    PrintSystemName(systemName, true, id, out);
+    out << '\n';
     ++listed;
   }
   const UINT outputs = services.midiOutGetNumDevs();
@@ -31,7 +42,9 @@ int PrintPortList(MidiServices& services, std::ostream& out) {
     MIDIOUTCAPSA caps{};
     if (services.midiOutGetDevCapsA(id, &caps, sizeof(caps)) != MMSYSERR_NOERROR)
       continue;
-    out << "out " << id << ": " << ProductName(caps.szPname) << '\n';
+    out << "out " << id << ": " << ProductName(caps.szPname);
+    PrintSystemName(systemName, false, id, out);
+    out << '\n';
     ++listed;
   }
   return listed;

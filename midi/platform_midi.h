@@ -13,6 +13,11 @@ namespace korvane {
 
 std::unique_ptr<MidiServices> MakePlatformMidiServices();
 
+// The MIDI system's own full name of a port of services (made above), where
+// the device name had to be shortened to 31 bytes; empty where the device
+// name is already the whole name.
+std::string SystemPortName(MidiServices& services, bool input, UINT id);
+
 // Each MIDI system the platform has, with why it does not run now (empty
 // when it does): for a user who sees no port.
 struct MidiSystemState {

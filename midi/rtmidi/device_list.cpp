@@ -2,6 +2,7 @@
 
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/port_names.h"
+#include "midi/winmm.h"
 
 namespace korvane::rtmidi_backend {
 
@@ -103,11 +104,19 @@ void DeviceList::Refresh() {
         // A port that went away while we counted comes back as an error or empty.
         if (e->errors.Failed() || name.empty() || IsOwnPort(api, name))
           continue;
-        entries_.push_back(DeviceEntry{api, name, DisplayName(api, name)});
+        entries_.push_back(DeviceEntry{api, name, {}});
       }
     } catch (...) {
     }
   }
+  // Named together: a name must tell its port from every other one listed.
+  std::vector<PortNameParts> parts;
+  parts.reserve(entries_.size());
+  for (const auto& entry : entries_)
+    parts.push_back(SplitPortName(entry.api, entry.portName));
+  std::vector<std::string> names = DeviceNames(parts, MAXPNAMELEN - 1);
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    entries_[i].deviceName = std::move(names[i]);
 }
 
 }  // namespace korvane::rtmidi_backend

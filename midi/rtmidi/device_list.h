@@ -14,8 +14,8 @@ namespace korvane::rtmidi_backend {
 
 struct DeviceEntry {
   RtMidi::Api api;
-  std::string portName;     // as RtMidi names it, to find the port again when opening
-  std::string displayName;  // what the capabilities show
+  std::string portName;    // as RtMidi names it: the system's own name, to find the port again
+  std::string deviceName;  // what the capabilities show: at most 31 bytes, unique in the list
 };
 
 // The APIs we use, in numbering order, that this RtMidi was built with.

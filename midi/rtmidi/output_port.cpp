@@ -1,6 +1,7 @@
 #include "midi/rtmidi/output_port.h"
 
 #include "midi/rtmidi/port_names.h"
+#include "midi/rtmidi/send_message.h"
 
 namespace korvane::rtmidi_backend {
 namespace {
@@ -92,8 +93,8 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
     bool sent = false;
     try {
       errors_.Clear();
-      midi_->sendMessage(reinterpret_cast<const unsigned char*>(header.lpData),
-                         header.dwBufferLength);
+      SendMessage(*midi_, reinterpret_cast<const unsigned char*>(header.lpData),
+                  header.dwBufferLength);
       sent = !errors_.Failed();
     } catch (...) {
     }

@@ -9,6 +9,11 @@ std::unique_ptr<MidiServices> MakePlatformMidiServices() {
   return std::make_unique<RtMidiServices>();
 }
 
+std::string SystemPortName(MidiServices& services, bool input, UINT id) {
+  auto* rtmidi = dynamic_cast<RtMidiServices*>(&services);
+  return rtmidi ? rtmidi->SystemName(input, id) : std::string();
+}
+
 std::vector<MidiSystemState> DescribeMidiSystems() {
   std::vector<MidiSystemState> systems;
   for (rtmidi_backend::ApiState& api : rtmidi_backend::ProbeApis())

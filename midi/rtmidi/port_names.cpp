@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace korvane::rtmidi_backend {
 namespace {
@@ -43,10 +45,97 @@ bool IsOwnPort(RtMidi::Api api, std::string_view portName) {
   return suffix.size() > 1 && suffix[0] == '-' && AllDigits(suffix.substr(1));
 }
 
-std::string DisplayName(RtMidi::Api api, std::string_view portName) {
+PortNameParts SplitPortName(RtMidi::Api api, std::string_view portName) {
   if (api == RtMidi::LINUX_ALSA)
     portName = WithoutAlsaAddress(portName);
-  return std::string(portName);
+  const auto colon = portName.find(':');
+  if (api == RtMidi::MACOSX_CORE || colon == std::string_view::npos)
+    return {"", std::string(portName)};
+  return {std::string(portName.substr(0, colon)), std::string(portName.substr(colon + 1))};
+}
+
+namespace {
+
+bool ContinuationByte(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// At most limit bytes: the start and the end of the text around "..", each
+// cut on a UTF-8 character's boundary. Names tell ports apart by their start
+// (the device) and their end (a number, a suffix), rarely by their middle.
+std::string ShortenInTheMiddle(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit)
+    return std::string(text);
+  constexpr std::string_view kMark = "..";
+  if (limit < kMark.size() + 2) {
+    std::size_t head = limit;
+    while (head > 0 && ContinuationByte(text[head]))
+      --head;
+    return std::string(text.substr(0, head));
+  }
+  const std::size_t kept = limit - kMark.size();
+  std::size_t head = (kept + 1) / 2;
+  while (head > 0 && ContinuationByte(text[head]))
+    --head;
+  std::size_t tail = text.size() - (kept - (kept + 1) / 2);
+  while (tail < text.size() && ContinuationByte(text[tail]))
+    ++tail;
+  return std::string(text.substr(0, head)) + std::string(kMark) + std::string(text.substr(tail));
+}
+
+// "client:port" within limit, each part shortened only as far as needed:
+// a short part stays whole and the other takes the rest.
+std::string ShortenBoth(const PortNameParts& parts, std::size_t limit) {
+  if (parts.client.empty())
+    return ShortenInTheMiddle(parts.port, limit);
+  const std::size_t room = limit > 0 ? limit - 1 : 0;  // without the ':'
+  std::size_t portRoom = room / 2;
+  if (parts.port.size() <= room / 2)
+    portRoom = parts.port.size();
+  else if (parts.client.size() <= room / 2)
+    portRoom = room - parts.client.size();
+  const std::string port = ShortenInTheMiddle(parts.port, portRoom);
+  return ShortenInTheMiddle(parts.client, room - port.size()) + ":" + port;
+}
+
+std::string Candidate(const PortNameParts& parts, bool portNameShared, std::size_t limit) {
+  const std::string whole = parts.client.empty() ? parts.port : parts.client + ":" + parts.port;
+  if (whole.size() <= limit)
+    return whole;
+  if (!portNameShared)
+    return ShortenInTheMiddle(parts.port, limit);
+  return ShortenBoth(parts, limit);
+}
+
+}  // namespace
+
+std::vector<std::string> DeviceNames(const std::vector<PortNameParts>& ports, std::size_t limit) {
+  std::map<std::string_view, int> portNameCount;
+  for (const auto& p : ports)
+    ++portNameCount[p.port];
+  std::vector<std::string> names;
+  names.reserve(ports.size());
+  std::set<std::string> taken;
+  std::vector<std::size_t> repeated;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    names.push_back(Candidate(ports[i], portNameCount[ports[i].port] > 1, limit));
+    if (!taken.insert(names.back()).second)
+      repeated.push_back(i);
+  }
+  // The first port keeps the name; the others are numbered as WinMM numbers
+  // devices of the same name, skipping a number whose name is already taken.
+  for (const std::size_t i : repeated) {
+    const std::string base = names[i];
+    for (int n = 2;; ++n) {
+      const std::string prefix = std::to_string(n) + "- ";
+      std::string name = prefix + ShortenInTheMiddle(base, limit - std::min(limit, prefix.size()));
+      if (taken.insert(name).second) {
+        names[i] = std::move(name);
+        break;
+      }
+    }
+  }
+  return names;
 }
 
 void CopyProductName(std::string_view name, char* field, std::size_t fieldSize) {

@@ -47,6 +47,19 @@ const char* LockApiName(RtMidi::Api api) {
   }
 }
 
+const char* SystemText(RtMidi::Api api) {
+  switch (api) {
+    case RtMidi::UNIX_JACK:
+      return "JACK";
+    case RtMidi::LINUX_ALSA:
+      return "ALSA";
+    case RtMidi::MACOSX_CORE:
+      return "CoreMIDI";
+    default:
+      return "MIDI";
+  }
+}
+
 }  // namespace
 
 struct RtMidiServices::Impl {
@@ -161,7 +174,7 @@ MMRESULT FillCaps(const std::vector<DeviceEntry>& entries, UINT_PTR id, Caps* ca
   Caps full{};
   full.wMid = 0xFFFF;  // no maker or product id to give: "unmapped"
   full.wPid = 0xFFFF;
-  rtmidi_backend::CopyProductName(entries[id].displayName, full.szPname, sizeof(full.szPname));
+  rtmidi_backend::CopyProductName(entries[id].deviceName, full.szPname, sizeof(full.szPname));
   std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof(Caps)));
   return MMSYSERR_NOERROR;
 }
@@ -199,6 +212,14 @@ MMRESULT RtMidiServices::midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* caps,
 MMRESULT RtMidiServices::midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* caps, UINT capsSize) {
   std::lock_guard lock(impl_->mutex);
   return FillCaps(impl_->outputs.Entries(), deviceId, caps, capsSize);
+}
+
+std::string RtMidiServices::SystemName(bool input, UINT_PTR deviceId) {
+  std::lock_guard lock(impl_->mutex);
+  const auto& entries = input ? impl_->inputs.Entries() : impl_->outputs.Entries();
+  if (deviceId >= entries.size())
+    return {};
+  return std::string(SystemText(entries[deviceId].api)) + ": " + entries[deviceId].portName;
 }
 
 MMRESULT RtMidiServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback,

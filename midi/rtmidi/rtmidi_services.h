@@ -15,6 +15,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "midi/midi_services.h"
 
@@ -51,6 +52,11 @@ class RtMidiServices final : public MidiServices {
   MMRESULT midiOutPrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
+
+  // Not a WinMM call: the MIDI system's own name of a device, which its
+  // 31-byte device name stands for, after the system's name ("ALSA: Virtual
+  // Raw MIDI 0-0:VirMIDI 0-0 20:0"); empty for a number not in the last count.
+  std::string SystemName(bool input, UINT_PTR deviceId);
 
  private:
   struct Impl;

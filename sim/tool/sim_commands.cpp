@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <variant>
 
 #include "sim/synthetic_image.h"
+#include "sim/tool/alsa_connection_watch.h"
 #include "sim/tool/controller_session.h"
 #include "sim/tool/sim_options.h"
 #include "sim/tool/virtual_ports.h"
@@ -146,27 +148,62 @@ int RunController(const std::vector<std::string>& args) {
             << ports->OutputName() << "\"" << std::endl;
 
   // Listed is not yet live: an updater that asks before the ports carry
-  // messages gets no answer. Scripts and tests wait for this line.
-  if (ports->CarryMessages(kReadyDeadline)) {
+  // messages gets no answer. Scripts and tests wait for the ready line.
+  const bool live = ports->CarryMessages(kReadyDeadline);
+  // An updater that connects to the input begins a new update; JACK and ALSA
+  // tell. Watched from after the probe, whose own connections are no
+  // updater's, and before the ready line, so that no updater comes unseen.
+  auto newSession = [&session] { session.NewSession(); };
+  std::unique_ptr<JackConnectionWatch> jackWatch;
+  std::unique_ptr<AlsaConnectionWatch> alsaWatch;
+  if (ports->ApiName() == "JACK") {
+    // The JACK watch also hears the server go away, and ends the controller.
+    jackWatch = JackConnectionWatch::Start(options.portName + " Watch", ports->InputName(),
+                                           newSession, [] { kill(getpid(), SIGUSR1); });
+  } else if (ports->ApiName() == "ALSA") {
+    alsaWatch = AlsaConnectionWatch::Start(ports->InputClientName(), ports->PortName(), newSession);
+  }
+  if (live) {
     std::cout << "korvane-sim: ready" << std::endl;
   } else {
     std::cerr << "korvane-sim: the ports did not carry a test message within "
               << kReadyDeadline.count() / 1000 << " s; updaters may get no answer" << std::endl;
-  }
-  // An updater that connects to the input begins a new update (JACK tells).
-  std::unique_ptr<JackConnectionWatch> watch;
-  if (ports->ApiName() == "JACK") {
-    // The watch also hears the server go away, and ends the controller.
-    watch = JackConnectionWatch::Start(
-        options.portName + " Watch", ports->InputName(), [&session] { session.NewSession(); },
-        [] { kill(getpid(), SIGUSR1); });
   }
 
   const int signal = WaitForEndSignal(endSignals);
   const bool serverGone = signal == SIGUSR1;
   if (serverGone)
     std::cerr << "korvane-sim: the JACK server went away; the controller ends" << std::endl;
-  watch.reset();
+  jackWatch.reset();
+  alsaWatch.reset();
+  // From here on what arrives is dropped and nothing more is sent.
+  session.Stop();
+  std::cout << "korvane-sim: " << SignalName(signal) << ", " << session.Model().BlocksAccepted()
+            << " blocks accepted" << std::endl;
+
+  int status = serverGone ? kSimExitFailure : kSimExitOk;
+  if (options.savePath) {
+    const Bytes firmware = session.SavedFirmware();
+    if (std::string error = WriteBytesToFile(*options.savePath, firmware); !error.empty()) {
+      std::cerr << "korvane-sim: " << error << '\n';
+      status = kSimExitFailure;
+    } else {
+      std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "
+                << *options.savePath << std::endl;
+    }
+  }
+
+  // JACK ports are not closed one by one: libjack's notification thread walks
+  // a client's port list without a lock while jack_port_unregister (RtMidi's
+  // closePort) erases from it, and korvane-sim died of it (SIGSEGV in that
+  // thread) when an updater had just left the graph. The server drops the
+  // clients of a process that ends, so the process ends with them open.
+  if (ports->ApiName() == "JACK") {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
   std::unique_ptr<VirtualPorts> closing;
   {
     std::lock_guard lock(portsMutex);
@@ -175,20 +212,7 @@ int RunController(const std::vector<std::string>& args) {
   // Closed outside the lock: closing waits for an input callback that may be
   // handing the session a message.
   closing.reset();
-  session.Stop();
-  std::cout << "korvane-sim: " << SignalName(signal) << ", " << session.Model().BlocksAccepted()
-            << " blocks accepted" << std::endl;
-
-  if (options.savePath) {
-    const Bytes firmware = session.SavedFirmware();
-    if (std::string error = WriteBytesToFile(*options.savePath, firmware); !error.empty()) {
-      std::cerr << "korvane-sim: " << error << '\n';
-      return kSimExitFailure;
-    }
-    std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "
-              << *options.savePath << std::endl;
-  }
-  return serverGone ? kSimExitFailure : kSimExitOk;
+  return status;
 }
 
 }  // namespace

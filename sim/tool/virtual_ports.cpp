@@ -1,5 +1,7 @@
 #include "sim/tool/virtual_ports.h"
 
+#include "midi/rtmidi/send_message.h"
+
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
@@ -225,11 +227,13 @@ bool VirtualPorts::CarryMessages(std::chrono::milliseconds deadline) {
   };
   while (std::chrono::steady_clock::now() < end) {
     try {
+      // Before the RtMidi objects: their threads may call back as soon as
+      // those exist, and until they are gone.
+      std::atomic<int> pingsOut{0};
       RtMidiOut intoInput(api_, name_ + " Probe Out");
       RtMidiIn fromOutput(api_, name_ + " Probe In");
       intoInput.setErrorCallback(QuietError, nullptr);
       fromOutput.setErrorCallback(QuietError, nullptr);
-      std::atomic<int> pingsOut{0};
       fromOutput.ignoreTypes(false, true, true);
       fromOutput.setCallback(
           [](double, std::vector<unsigned char>* message, void* counter) {
@@ -245,8 +249,8 @@ bool VirtualPorts::CarryMessages(std::chrono::milliseconds deadline) {
         const int before = pingsIn_.load();
         bool carried = false;
         for (int round = 0; round < 5 && !carried; ++round) {
-          intoInput.sendMessage(&kPing);
-          out_->sendMessage(&kPing);
+          rtmidi_backend::SendMessage(intoInput, kPing.data(), kPing.size());
+          rtmidi_backend::SendMessage(*out_, kPing.data(), kPing.size());
           carried = wait([&] { return pingsIn_.load() > before && pingsOut.load() > 0; });
         }
         if (carried)
@@ -278,10 +282,14 @@ void VirtualPorts::OnInput(double, std::vector<unsigned char>* message, void* us
 
 void VirtualPorts::Send(const Bytes& message) {
   try {
-    out_->sendMessage(message.data(), message.size());
+    rtmidi_backend::SendMessage(*out_, message.data(), message.size());
   } catch (const std::exception& error) {
     std::cerr << "korvane-sim: sending failed: " << error.what() << std::endl;
   }
+}
+
+std::string VirtualPorts::InputClientName() const {
+  return InputClient(name_);
 }
 
 std::unique_ptr<JackConnectionWatch> JackConnectionWatch::Start(const std::string& clientName,

@@ -39,6 +39,9 @@ class VirtualPorts {
   bool CarryMessages(std::chrono::milliseconds deadline);
   // "JACK", "ALSA" or "CoreMIDI".
   const std::string& ApiName() const { return apiName_; }
+  // The name of the input's own client, and the port's.
+  std::string InputClientName() const;
+  const std::string& PortName() const { return name_; }
   // The names the two ports show under, as the MIDI system lists them (ALSA
   // adds the client and port numbers).
   const std::string& InputName() const { return inputName_; }

@@ -72,5 +72,30 @@ TEST(PortListingTest, APortWhoseCapabilitiesFailIsLeftOutAndTheOthersKeepTheirNu
   EXPECT_EQ(out.str(), "in 1: Peer B\n");
 }
 
+TEST(PortListingTest, TheSystemsOwnNameFollowsWhereTheBackEndKnowsOne) {
+  FakeServices services;
+  EXPECT_CALL(services, midiInGetNumDevs()).WillOnce(Return(1));
+  EXPECT_CALL(services, midiOutGetNumDevs()).WillOnce(Return(2));
+  EXPECT_CALL(services, midiInGetDevCapsA(0, _, _))
+      .WillOnce(Invoke([](UINT_PTR, MIDIINCAPSA* caps, UINT) {
+        std::strcpy(caps->szPname, "VirMIDI 0-0");
+        return MMSYSERR_NOERROR;
+      }));
+  EXPECT_CALL(services, midiOutGetDevCapsA(_, _, _))
+      .WillRepeatedly(Invoke([](UINT_PTR id, MIDIOUTCAPSA* caps, UINT) {
+        std::strcpy(caps->szPname, id == 0 ? "VirMIDI 0-0" : "Peer");
+        return MMSYSERR_NOERROR;
+      }));
+  std::ostringstream out;
+  PrintPortList(services, out, [](bool input, UINT id) -> std::string {
+    if (id == 1)
+      return "";
+    return std::string(input ? "in" : "out") + ": Virtual Raw MIDI 0-0:VirMIDI 0-0 20:0";
+  });
+  EXPECT_EQ(out.str(),
+            "in 0: VirMIDI 0-0  (in: Virtual Raw MIDI 0-0:VirMIDI 0-0 20:0)\n"
+            "out 0: VirMIDI 0-0  (out: Virtual Raw MIDI 0-0:VirMIDI 0-0 20:0)\nout 1: Peer\n");
+}
+
 }  // namespace
 }  // namespace korvane

@@ -1,42 +1,51 @@
-// The other side of the wire for the back-end tests: a JACK client named
-// "Test Peer" with one port that sends to us and one that receives from us,
-// and a recorder for the WinMM-style callbacks our ports make.
+// The other side of the wire for the back-end tests: a client named "Test
+// Peer" on the MIDI system under test (JACK or ALSA) with one port that sends
+// to us, one named "Test Sink" that receives from us, and a recorder for the
+// WinMM-style callbacks our ports make.
 #pragma once
 
 #include <rtmidi/RtMidi.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
+#include "midi/rtmidi/send_message.h"
 #include "midi/winmm.h"
 
 namespace korvane::testing {
 
-// One JACK client per RtMidi object, each under a name of its own so that JACK
+// One client per RtMidi object, each under a name of its own so that JACK
 // does not rename the second one.
 inline constexpr const char* kPeerClient = "Test Peer";
 inline constexpr const char* kSinkClient = "Test Sink";
 inline constexpr const char* kPeerSource = "Test Peer:to korvane";
 inline constexpr const char* kPeerSink = "Test Sink:from korvane";
-// Generous: the machine is shared and JACK runs on its own clock.
+// Generous: the machine is shared, JACK runs on its own clock, and the ALSA
+// tests run in an emulated machine.
 inline constexpr auto kArrival = std::chrono::seconds(5);
 
 class Peer {
  public:
-  Peer() : out_(RtMidi::UNIX_JACK, kPeerClient), in_(RtMidi::UNIX_JACK, kSinkClient) {
+  explicit Peer(RtMidi::Api api)
+      : out_(std::make_unique<RtMidiOut>(api, kPeerClient)), in_(api, kSinkClient) {
     in_.ignoreTypes(false, true, true);
     in_.setCallback(&Peer::OnMessage, this);
-    out_.openVirtualPort("to korvane");
+    out_->openVirtualPort("to korvane");
     in_.openVirtualPort("from korvane");
   }
 
-  void Send(const std::vector<unsigned char>& message) { out_.sendMessage(&message); }
-  void CloseSource() { out_.closePort(); }
+  void Send(const std::vector<unsigned char>& message) {
+    rtmidi_backend::SendMessage(*out_, message.data(), message.size());
+  }
+  // The source port goes away. Closing it is not enough: RtMidi keeps an
+  // ALSA client's virtual port until the client goes.
+  void CloseSource() { out_.reset(); }
 
   // Waits for the next message the peer received, or returns nothing.
   std::vector<unsigned char> NextReceived() {
@@ -62,7 +71,7 @@ class Peer {
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<std::vector<unsigned char>> received_;
-  RtMidiOut out_;
+  std::unique_ptr<RtMidiOut> out_;
   RtMidiIn in_;
 };
 

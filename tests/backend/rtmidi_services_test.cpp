@@ -9,34 +9,34 @@
 #include <vector>
 
 #include "tests/backend/rtmidi_peer.h"
-#include "tests/support/jack_server.h"
+#include "tests/support/test_midi_system.h"
 
 namespace korvane {
 namespace {
 
 using testing::Call;
 using testing::CallbackRecorder;
-using testing::JackServer;
 using testing::Peer;
+using testing::TestMidiSystem;
 
+// On the MIDI system KORVANE_TEST_MIDI chooses (JACK by default).
 class RtMidiServicesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!JackServer::Installed())
-      return;
-    server_ = new JackServer;
-    startError_ = server_->Start();
+    midi_ = new TestMidiSystem;
+    if (midi_->Missing().empty())
+      startError_ = midi_->Start();
   }
   static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
+    delete midi_;
+    midi_ = nullptr;
   }
 
   void SetUp() override {
-    if (!JackServer::Installed())
-      GTEST_SKIP() << "jackd is not installed: no MIDI server to test on";
+    if (const std::string missing = midi_->Missing(); !missing.empty())
+      GTEST_SKIP() << missing;
     ASSERT_EQ(startError_, "");
-    peer_ = std::make_unique<Peer>();
+    peer_ = std::make_unique<Peer>(midi_->IsJack() ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA);
     services_ = std::make_unique<RtMidiServices>();
   }
 
@@ -90,7 +90,11 @@ class RtMidiServicesTest : public ::testing::Test {
     EXPECT_EQ(services_->midiInClose(handle), MMSYSERR_NOERROR);
   }
 
-  static inline JackServer* server_ = nullptr;
+  // The longest message the system carries whole through RtMidi, or the
+  // reason to skip when the test is about the other system.
+  void ExpectLongMessagesUpTo(std::size_t longest);
+
+  static inline TestMidiSystem* midi_ = nullptr;
   static inline std::string startError_;
   std::unique_ptr<Peer> peer_;
   std::unique_ptr<RtMidiServices> services_;
@@ -365,9 +369,9 @@ TEST_F(RtMidiServicesTest, APortThatVanishedAfterTheCountIsNoDevice) {
   EXPECT_EQ(recorder.Calls().size(), 0u);
 }
 
-// A long message arrives whole. JACK carries up to 16379 bytes through
-// RtMidi; a longer one would vanish, so it is refused and the caller knows.
-TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToJacksLimitAndLongerOnesAreRefused) {
+// A long message arrives whole up to what the system carries; a longer one
+// would vanish or arrive cut, so it is refused and the caller knows.
+void RtMidiServicesTest::ExpectLongMessagesUpTo(std::size_t longest) {
   const int sink = OutputNumber(testing::kPeerSink);
   ASSERT_GE(sink, 0);
   CallbackRecorder recorder;
@@ -376,7 +380,7 @@ TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToJacksLimitAndLongerOnesAre
                                    recorder.Instance(), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);
   std::size_t done = 0;
-  for (const std::size_t length : {std::size_t{309}, std::size_t{16379}, std::size_t{16380}}) {
+  for (const std::size_t length : {std::size_t{309}, longest, longest + 1}) {
     SCOPED_TRACE(length);
     std::vector<unsigned char> block = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x34};
     while (block.size() + 1 < length)
@@ -386,7 +390,7 @@ TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToJacksLimitAndLongerOnesAre
     header.lpData = reinterpret_cast<char*>(block.data());
     header.dwBufferLength = static_cast<DWORD>(block.size());
     ASSERT_EQ(services_->midiOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
-    const bool fits = length <= 16379;
+    const bool fits = length <= longest;
     EXPECT_EQ(services_->midiOutLongMsg(out, &header, sizeof(header)),
               fits ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM);
     done += fits;
@@ -397,6 +401,21 @@ TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToJacksLimitAndLongerOnesAre
     EXPECT_EQ(services_->midiOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
   }
   EXPECT_EQ(services_->midiOutClose(out), MMSYSERR_NOERROR);
+}
+
+// JACK: RtMidi's ring buffer holds 16379 bytes of message.
+TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToJacksLimitAndLongerOnesAreRefused) {
+  if (!midi_->IsJack())
+    GTEST_SKIP() << "JACK's limit; on " << midi_->Name() << " the test of its own limit runs";
+  ExpectLongMessagesUpTo(16379);
+}
+
+// ALSA: a kernel MIDI port passes 4096 bytes whole, whatever a program's
+// client could take.
+TEST_F(RtMidiServicesTest, LongMessagesArriveWholeUpToAlsasLimitAndLongerOnesAreRefused) {
+  if (midi_->IsJack())
+    GTEST_SKIP() << "ALSA's limit; on JACK the test of its own limit runs";
+  ExpectLongMessagesUpTo(4096);
 }
 
 // One updater per port: a second one (here a second set of services, as in a

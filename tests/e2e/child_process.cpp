@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -60,12 +61,18 @@ std::optional<int> ChildProcess::Wait(std::chrono::seconds deadline) {
     const pid_t done = waitpid(pid_, &status, WNOHANG);
     if (done == pid_) {
       pid_ = -1;
-      if (WIFEXITED(status))
+      if (WIFEXITED(status)) {
+        ending_ = "exited with status " + std::to_string(WEXITSTATUS(status));
         return WEXITSTATUS(status);
+      }
+      ending_ = "killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+                strsignal(WTERMSIG(status)) + ")" + (WCOREDUMP(status) ? ", core dumped" : "");
       return std::nullopt;
     }
-    if (std::chrono::steady_clock::now() >= end)
+    if (std::chrono::steady_clock::now() >= end) {
+      ending_ = "still running after " + std::to_string(deadline.count()) + " s";
       return std::nullopt;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }

@@ -29,6 +29,8 @@ class ChildProcess {
   // the deadline (the deadline guards against a hang, it measures nothing) or
   // ended by a signal.
   std::optional<int> Wait(std::chrono::seconds deadline);
+  // For a failure message: how the last Wait found the child.
+  const std::string& HowItEnded() const { return ending_; }
 
   std::string Stdout() const;
   std::string Stderr() const;
@@ -37,6 +39,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   std::string stdoutPath_;
   std::string stderrPath_;
+  std::string ending_ = "not waited for";
 };
 
 std::string ReadFile(const std::string& path);

@@ -15,12 +15,11 @@ const std::string kFlash = KORVANE_FLASH_PATH;
 
 }  // namespace
 
-void JackEndToEnd::SetUp() {
-  if (!JackServer::Installed())
-    GTEST_SKIP() << "jackd and jack_wait are not installed (scripts/install-deps installs "
-                    "jackd2); the end-to-end tests need a real MIDI server";
-  const std::string error = server_.Start();
-  ASSERT_TRUE(error.empty()) << "the private JACK server did not start: " << error;
+void MidiEndToEnd::SetUp() {
+  if (const std::string missing = midi_.Missing(); !missing.empty())
+    GTEST_SKIP() << missing;
+  const std::string error = midi_.Start();
+  ASSERT_TRUE(error.empty()) << error;
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   // Parameterised names hold a '/'; repeated runs get a folder each.
   std::string name = std::string(info->test_suite_name()) + "-" + info->name();
@@ -32,12 +31,12 @@ void JackEndToEnd::SetUp() {
   std::filesystem::create_directories(dir_);
 }
 
-void JackEndToEnd::TearDown() {
+void MidiEndToEnd::TearDown() {
   sims_.clear();  // killed if a test left one running
-  server_.Stop();
+  midi_.Stop();
 }
 
-std::string JackEndToEnd::MakeImage(int count, int length, std::vector<std::string> options) {
+std::string MidiEndToEnd::MakeImage(int count, int length, std::vector<std::string> options) {
   const std::string path = dir_ + "/update.syx";
   std::vector<std::string> args = {
       kSim,       "make-image",           "--model", "TRW1000", "--messages", std::to_string(count),
@@ -51,8 +50,9 @@ std::string JackEndToEnd::MakeImage(int count, int length, std::vector<std::stri
   return path;
 }
 
-ChildProcess& JackEndToEnd::StartSim(const std::string& port, std::vector<std::string> options) {
-  std::vector<std::string> args = {kSim, "--api", "jack", "--port", port, "--save", SavePath(port)};
+ChildProcess& MidiEndToEnd::StartSim(const std::string& port, std::vector<std::string> options) {
+  std::vector<std::string> args = {kSim, "--api",  midi_.ApiOption(), "--port",
+                                   port, "--save", SavePath(port)};
   args.insert(args.end(), options.begin(), options.end());
   sims_.push_back(std::make_unique<ChildProcess>());
   ChildProcess& sim = *sims_.back();
@@ -63,7 +63,7 @@ ChildProcess& JackEndToEnd::StartSim(const std::string& port, std::vector<std::s
   return sim;
 }
 
-void JackEndToEnd::WaitForEvent(ChildProcess& sim, const std::string& text) {
+void MidiEndToEnd::WaitForEvent(ChildProcess& sim, const std::string& text) {
   const auto end = std::chrono::steady_clock::now() + kReadyDeadline;
   while (std::chrono::steady_clock::now() < end) {
     if (sim.Stdout().find(text) != std::string::npos)
@@ -74,14 +74,16 @@ void JackEndToEnd::WaitForEvent(ChildProcess& sim, const std::string& text) {
          << sim.Stdout() << sim.Stderr();
 }
 
-std::string JackEndToEnd::StopSim(ChildProcess& sim, const std::string& port) {
+std::string MidiEndToEnd::StopSim(ChildProcess& sim, const std::string& port) {
   sim.Signal(SIGTERM);
   const auto status = sim.Wait(kEndDeadline);
-  EXPECT_EQ(status, std::optional<int>(0)) << sim.Stderr();
+  EXPECT_EQ(status, std::optional<int>(0))
+      << "korvane-sim " << sim.HowItEnded() << "; it printed:\n"
+      << sim.Stdout() << sim.Stderr();
   return ReadFile(SavePath(port));
 }
 
-RunResult JackEndToEnd::Flash(std::vector<std::string> options, const std::string& image,
+RunResult MidiEndToEnd::Flash(std::vector<std::string> options, const std::string& image,
                               const std::string& name) {
   std::vector<std::string> args = {kFlash, "--log", LogPath(name)};
   args.insert(args.end(), options.begin(), options.end());
@@ -89,9 +91,9 @@ RunResult JackEndToEnd::Flash(std::vector<std::string> options, const std::strin
   return RunToEnd(args, dir_ + "/" + name, kFlashDeadline);
 }
 
-std::unique_ptr<ChildProcess> JackEndToEnd::StartFlash(const std::string& image,
-                                                       const std::string& name,
-                                                       const std::string& stdinPath) {
+std::unique_ptr<ChildProcess> MidiEndToEnd::StartFlash(const std::string& image,
+                                                        const std::string& name,
+                                                        const std::string& stdinPath) {
   auto flash = std::make_unique<ChildProcess>();
   const std::string error =
       flash->Start({kFlash, "--log", LogPath(name), image}, dir_ + "/" + name, stdinPath);
@@ -99,7 +101,11 @@ std::unique_ptr<ChildProcess> JackEndToEnd::StartFlash(const std::string& image,
   return flash;
 }
 
-std::string JackEndToEnd::LogHead(const std::string& image) const {
+RunResult MidiEndToEnd::ListPorts() {
+  return RunToEnd({kFlash, "--list"}, dir_ + "/list", kEndDeadline);
+}
+
+std::string MidiEndToEnd::LogHead(const std::string& image) const {
   return "Welcome to the Korvane-Update Utility.\r\nPlease select a file to upload."
          "\r\nChecking file: " +
          std::filesystem::absolute(image).lexically_normal().string() +

@@ -1,5 +1,6 @@
-// What every end-to-end test over JACK shares: a private JACK server, a work
-// folder per test, synthetic update files, korvane-sim processes that are
+// What every end-to-end test shares: the real MIDI system (a private JACK
+// server, or ALSA's sequencer with KORVANE_TEST_MIDI=alsa), a work folder per
+// test, synthetic update files, korvane-sim processes on that system that are
 // waited for until they say they are ready, and korvane-flash runs.
 #pragma once
 
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
-#include "tests/support/jack_server.h"
+#include "tests/support/test_midi_system.h"
 
 namespace korvane::testing {
 
@@ -20,7 +21,7 @@ inline constexpr std::chrono::seconds kReadyDeadline{120};
 inline constexpr std::chrono::seconds kEndDeadline{60};
 inline constexpr std::chrono::seconds kFlashDeadline{300};
 
-class JackEndToEnd : public ::testing::Test {
+class MidiEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -49,10 +50,13 @@ class JackEndToEnd : public ::testing::Test {
     return dir_ + "/" + name + ".log";
   }
 
+  // korvane-flash --list.
+  RunResult ListPorts();
+
   // Everything the log holds before the transfer.
   std::string LogHead(const std::string& image) const;
 
-  JackServer server_;
+  TestMidiSystem midi_;
   std::string dir_;
   std::string image_;
   std::vector<std::unique_ptr<ChildProcess>> sims_;

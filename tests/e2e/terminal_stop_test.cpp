@@ -16,7 +16,7 @@
 namespace korvane::testing {
 namespace {
 
-class TerminalStop : public JackEndToEnd {};
+class TerminalStop : public MidiEndToEnd {};
 
 TEST_F(TerminalStop, CtrlCWhileThePortsAreScannedSendsNothingAndExits130) {
   // Controllers of the other model answer no request: each output port costs
