@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "midi/protocol.h"
 #include "run/null_window.h"
 #include "run/update_state.h"
-#include "midi/protocol.h"
 #include "sim/virtual_midi_services.h"
 #include "update/transfer.h"
 #include "update/transfer_texts.h"

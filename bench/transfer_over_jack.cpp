@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "midi/rtmidi/rtmidi_services.h"
 #include "run/null_window.h"
 #include "run/update_state.h"
-#include "midi/rtmidi/rtmidi_services.h"
 #include "sim/synthetic_image.h"
 #include "tests/e2e/child_process.h"
 #include "tests/support/jack_server.h"

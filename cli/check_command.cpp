@@ -2,15 +2,15 @@
 
 #include <filesystem>
 
-#include "run/steps.h"
-#include "run/update_state.h"
-#include "workflow/workflow.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
 #include "midi/fixed_result_midi_services.h"
+#include "run/steps.h"
+#include "run/update_state.h"
 #include "update/update_file.h"
+#include "workflow/workflow.h"
 
 namespace korvane {
 

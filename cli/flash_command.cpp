@@ -3,13 +3,13 @@
 #include <atomic>
 #include <filesystem>
 
-#include "run/steps.h"
-#include "run/update_state.h"
-#include "workflow/workflow.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"
 #include "cli/step_loop.h"
 #include "cli/terminal_window.h"
+#include "run/steps.h"
+#include "run/update_state.h"
+#include "workflow/workflow.h"
 
 namespace korvane {
 

@@ -9,10 +9,9 @@ namespace korvane {
 
 int RunList(std::ostream& out, std::ostream& err) {
   const std::unique_ptr<MidiServices> services = MakePlatformMidiServices();
-  if (PrintPortList(*services, out,
-                    [&services](bool input, UINT id) {
-                      return SystemPortName(*services, input, id);
-                    }) > 0)
+  if (PrintPortList(*services, out, [&services](bool input, UINT id) {
+        return SystemPortName(*services, input, id);
+      }) > 0)
     return kExitPassed;
   // Nothing to list: say which systems were asked and what each answered.
   const std::vector<MidiSystemState> systems = DescribeMidiSystems();

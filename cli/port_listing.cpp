@@ -24,8 +24,7 @@ void PrintSystemName(const SystemNameFunction& systemName, bool input, UINT id, 
 
 }  // namespace
 
-int PrintPortList(MidiServices& services, std::ostream& out,
-                  const SystemNameFunction& systemName) {
+int PrintPortList(MidiServices& services, std::ostream& out, const SystemNameFunction& systemName) {
   int listed = 0;
   const UINT inputs = services.midiInGetNumDevs();
   for (UINT id = 0; id < inputs; ++id) {

@@ -19,6 +19,6 @@ using SystemNameFunction = std::function<std::string(bool input, UINT id)>;
 // followed by "  (SYSTEM NAME)" when systemName gives one; returns how many
 // ports it listed.
 int PrintPortList(MidiServices& services, std::ostream& out,
-                   const SystemNameFunction& systemName = {});
+                  const SystemNameFunction& systemName = {});
 
 }  // namespace korvane

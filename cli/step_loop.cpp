@@ -1,7 +1,7 @@
 #include "cli/step_loop.h"
 
-#include "run/worker_threads.h"
 #include "cli/terminal_window.h"
+#include "run/worker_threads.h"
 
 namespace korvane {
 

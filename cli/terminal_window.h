@@ -12,10 +12,10 @@
 #include <ostream>
 #include <string>
 
-#include "run/window.h"
 #include "cli/device_prompt.h"
 #include "cli/log_echo.h"
 #include "cli/progress_meter.h"
+#include "run/window.h"
 
 namespace korvane {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "midi/fixed_result_midi_services.h"
 #include "run/null_window.h"
 #include "run/update_state.h"
-#include "midi/fixed_result_midi_services.h"
 #include "update/device_messages.h"
 #include "update/port_scan.h"
 

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "midi/midi_services.h"
 #include "run/busy_state.h"
 #include "run/log_console.h"
+#include "run/outcome.h"
+#include "run/port_set.h"
 #include "run/window.h"
 #include "run/worker_threads.h"
-#include "midi/midi_services.h"
-#include "run/port_set.h"
-#include "run/outcome.h"
 
 namespace korvane {
 

@@ -2,10 +2,10 @@
 
 #include <span>
 
-#include "run/update_state.h"
 #include "midi/clock.h"
 #include "midi/header_rules.h"
 #include "run/report_midi_result.h"
+#include "run/update_state.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
 

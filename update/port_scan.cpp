@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
-#include "run/steps.h"
-#include "run/update_state.h"
 #include "midi/clock.h"
 #include "run/report_midi_result.h"
+#include "run/steps.h"
+#include "run/update_state.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"
 #include "update/transfer_texts.h"

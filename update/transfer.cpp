@@ -5,11 +5,11 @@
 #include <set>
 #include <span>
 
-#include "run/steps.h"
-#include "run/update_state.h"
 #include "midi/clock.h"
 #include "run/report_midi_result.h"
+#include "run/steps.h"
 #include "run/texts.h"
+#include "run/update_state.h"
 #include "update/connection_probe.h"
 #include "update/device_messages.h"
 #include "update/header_bytes.h"

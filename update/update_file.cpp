@@ -9,8 +9,8 @@
 #include <new>
 
 #include "run/steps.h"
-#include "run/update_state.h"
 #include "run/texts.h"
+#include "run/update_state.h"
 #include "update/device_messages.h"
 #include "update/file_check.h"
 #include "update/load_progress.h"

@@ -1,8 +1,8 @@
 #include "workflow/file_select.h"
 
 #include "run/steps.h"
-#include "run/update_state.h"
 #include "run/texts.h"
+#include "run/update_state.h"
 
 namespace korvane {
 

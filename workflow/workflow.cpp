@@ -1,10 +1,10 @@
 #include "workflow/workflow.h"
 
-#include "workflow/file_select.h"
 #include "run/steps.h"
 #include "update/port_scan.h"
 #include "update/transfer.h"
 #include "update/update_file.h"
+#include "workflow/file_select.h"
 
 namespace korvane {
 

@@ -13,8 +13,8 @@
 
 #include <functional>
 
-#include "run/update_state.h"
 #include "run/texts.h"
+#include "run/update_state.h"
 
 namespace korvane {
 

@@ -12,9 +12,9 @@
 
 #include "app/qt/log_view.h"
 #include "app/qt/qt_window.h"
+#include "run/texts.h"
 #include "run/update_state.h"
 #include "workflow/workflow.h"
-#include "run/texts.h"
 
 class QPlainTextEdit;
 class QProgressBar;

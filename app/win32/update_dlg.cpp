@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
-#include "run/steps.h"
 #include "app/win32/about_dlg.h"
 #include "app/win32/resource.h"
+#include "run/steps.h"
 
 namespace korvane {
 

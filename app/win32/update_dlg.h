@@ -13,9 +13,9 @@
 
 #include <memory>
 
-#include "run/update_state.h"
 #include "app/win32/panel_bitmap.h"
 #include "app/win32/win32_window.h"
+#include "run/update_state.h"
 #include "workflow/workflow.h"
 
 namespace korvane {

@@ -5,8 +5,8 @@
 
 #include <array>
 
-#include "run/steps.h"
 #include "app/win32/device_select_dlg.h"
+#include "run/steps.h"
 
 namespace korvane {
 

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>

@@ -92,8 +92,8 @@ RunResult MidiEndToEnd::Flash(std::vector<std::string> options, const std::strin
 }
 
 std::unique_ptr<ChildProcess> MidiEndToEnd::StartFlash(const std::string& image,
-                                                        const std::string& name,
-                                                        const std::string& stdinPath) {
+                                                       const std::string& name,
+                                                       const std::string& stdinPath) {
   auto flash = std::make_unique<ChildProcess>();
   const std::string error =
       flash->Start({kFlash, "--log", LogPath(name), image}, dir_ + "/" + name, stdinPath);

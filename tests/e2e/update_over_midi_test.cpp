@@ -117,7 +117,8 @@ TEST_F(UpdateOverMidi, ASecondControllerOfTheSameNameIsRefused) {
     GTEST_SKIP() << "ALSA numbers its clients, so two of one name are told apart";
   StartSim("Sim A");
   ChildProcess second;
-  ASSERT_EQ(second.Start({KORVANE_SIM_PATH, "--api", midi_.ApiOption(), "--port", "Sim A"}, dir_ + "/second"),
+  ASSERT_EQ(second.Start({KORVANE_SIM_PATH, "--api", midi_.ApiOption(), "--port", "Sim A"},
+                         dir_ + "/second"),
             "");
   EXPECT_EQ(second.Wait(kEndDeadline), std::optional<int>(1));
   EXPECT_NE(second.Stderr().find("a MIDI client named \"Sim A In\" is already on JACK"),

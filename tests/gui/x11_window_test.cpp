@@ -15,10 +15,10 @@
 #include "app/qt/device_select_dlg.h"
 #include "app/qt/update_app.h"
 #include "app/qt/update_dlg.h"
-#include "workflow/workflow.h"
 #include "sim/virtual_midi_services.h"
 #include "tests/gui/when_modal.h"
 #include "tests/gui/xvfb_display.h"
+#include "workflow/workflow.h"
 
 using namespace korvane;
 

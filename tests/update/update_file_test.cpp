@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "workflow/file_select.h"
+#include "midi/fixed_result_midi_services.h"
 #include "run/steps.h"
 #include "run/update_state.h"
-#include "midi/fixed_result_midi_services.h"
 #include "tests/support/recording_window.h"
 #include "update/device_messages.h"
 #include "update/file_check.h"
 #include "update/load_progress.h"
+#include "workflow/file_select.h"
 
 namespace korvane {
 namespace {

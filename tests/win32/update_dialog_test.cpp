@@ -7,10 +7,10 @@
 
 #include <memory>
 
-#include "run/steps.h"
 #include "app/win32/device_select_dlg.h"
 #include "app/win32/resource.h"
 #include "app/win32/update_dlg.h"
+#include "run/steps.h"
 #include "sim/virtual_midi_services.h"
 #include "tests/update/procedure_rig.h"
 #include "tests/win32/dialog_driver.h"
