@@ -19,6 +19,19 @@ std::vector<RtMidi::Api> UsableApis() {
   return usable;
 }
 
+const char* ApiName(RtMidi::Api api) {
+  switch (api) {
+    case RtMidi::UNIX_JACK:
+      return "JACK";
+    case RtMidi::LINUX_ALSA:
+      return "ALSA";
+    case RtMidi::MACOSX_CORE:
+      return "CoreMIDI";
+    default:
+      return "MIDI";
+  }
+}
+
 bool ApiCanStart(RtMidi::Api api) {
   switch (api) {
     case RtMidi::LINUX_ALSA:
@@ -35,19 +48,10 @@ bool ApiCanStart(RtMidi::Api api) {
 std::vector<ApiState> ProbeApis() {
   std::vector<ApiState> states;
   for (RtMidi::Api api : UsableApis()) {
-    switch (api) {
-      case RtMidi::LINUX_ALSA:
-        states.push_back({"ALSA", AlsaWhyNot()});
-        break;
-      case RtMidi::UNIX_JACK:
-        states.push_back({"JACK", JackWhyNot()});
-        break;
-      case RtMidi::MACOSX_CORE:
-        states.push_back({"CoreMIDI", {}});
-        break;
-      default:
-        break;
-    }
+    const std::string whyNot = api == RtMidi::LINUX_ALSA  ? AlsaWhyNot()
+                               : api == RtMidi::UNIX_JACK ? JackWhyNot()
+                                                          : std::string();
+    states.push_back({ApiName(api), whyNot});
   }
   return states;
 }

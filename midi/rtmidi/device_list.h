@@ -21,6 +21,9 @@ struct DeviceEntry {
 // The APIs we use, in numbering order, that this RtMidi was built with.
 std::vector<RtMidi::Api> UsableApis();
 
+// "ALSA", "JACK" or "CoreMIDI", as users know them.
+const char* ApiName(RtMidi::Api api);
+
 // True when the API can make a client now; asked before RtMidi makes one, so
 // that an API that cannot start is never reported on stderr.
 bool ApiCanStart(RtMidi::Api api);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "midi/header_rules.h"
-#include "midi/rtmidi/port_names.h"
+#include "midi/rtmidi/open_port.h"
 
 namespace korvane::rtmidi_backend {
 
@@ -14,29 +14,10 @@ InputPort::~InputPort() {
 }
 
 MMRESULT InputPort::Open(const DeviceEntry& entry) {
-  if (!ApiCanStart(entry.api))
-    return MMSYSERR_NODRIVER;
-  try {
-    midi_ = std::make_unique<RtMidiIn>(entry.api, std::string(kClientName));
-  } catch (...) {
-    return MMSYSERR_NODRIVER;
-  }
-  try {
-    errors_.Attach(*midi_);
-    midi_->ignoreTypes(false, true, true);
-    midi_->setCallback(&InputPort::OnMessage, this);
-    const int index = FindPort(*midi_, errors_, entry.portName);
-    if (index < 0)
-      return MIDIERR_NODEVICE;
-    errors_.Clear();
-    midi_->openPort(static_cast<unsigned>(index), "in");
-    if (!errors_.Failed() && midi_->isPortOpen())
-      return MMSYSERR_NOERROR;
-  } catch (...) {
-  }
-  // The port is there but will not have us: someone holds it.
-  const bool stillThere = FindPort(*midi_, errors_, entry.portName) >= 0;
-  return stillThere ? MMSYSERR_ALLOCATED : MIDIERR_NODEVICE;
+  return OpenPort(entry, "in", midi_, errors_, [this](RtMidiIn& midi) {
+    midi.ignoreTypes(false, true, true);
+    midi.setCallback(&InputPort::OnMessage, this);
+  });
 }
 
 MMRESULT InputPort::Start() {
@@ -67,10 +48,8 @@ MMRESULT InputPort::Reset() {
     started_ = false;
     returned = head_;
     head_ = tail_ = nullptr;
-    for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext) {
-      h->dwBytesRecorded = 0;
-      StoreHeaderFlags(*h, (h->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
-    }
+    for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
+      MarkReturned(*h, 0);
   }
   // The callback may queue a header again, which rewrites its lpNext.
   while (returned != nullptr) {
@@ -86,31 +65,23 @@ MMRESULT InputPort::Prepare(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  header.dwFlags |= MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return PrepareHeader(header);
 }
 
 MMRESULT InputPort::Unprepare(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  if (header.dwFlags & MHDR_INQUEUE)
-    return MIDIERR_STILLPLAYING;
-  header.dwFlags &= ~MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return UnprepareHeader(header);
 }
 
 MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  if (!(header.dwFlags & MHDR_PREPARED))
-    return MIDIERR_UNPREPARED;
-  if (header.dwFlags & MHDR_INQUEUE)
-    return MIDIERR_STILLPLAYING;
-  if (header.lpData == nullptr || header.dwBufferLength == 0)
-    return MMSYSERR_INVALPARAM;
-  header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
+  if (const MMRESULT ready = CheckReadyToQueue(header); ready != MMSYSERR_NOERROR)
+    return ready;
+  MarkQueued(header);
   header.lpNext = nullptr;
   if (tail_ != nullptr) {
     tail_->lpNext = &header;
@@ -180,8 +151,7 @@ void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
     // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
     const std::size_t length = std::min<std::size_t>(message.size(), header->dwBufferLength);
     std::memcpy(header->lpData, message.data(), length);
-    header->dwBytesRecorded = static_cast<DWORD>(length);
-    StoreHeaderFlags(*header, (header->dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
+    MarkReturned(*header, static_cast<DWORD>(length));
     stamp = static_cast<DWORD_PTR>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - startTime_)
                                        .count());

@@ -1,6 +1,7 @@
 #include "midi/rtmidi/output_port.h"
 
-#include "midi/rtmidi/port_names.h"
+#include "midi/header_rules.h"
+#include "midi/rtmidi/open_port.h"
 #include "midi/rtmidi/send_message.h"
 
 namespace korvane::rtmidi_backend {
@@ -35,45 +36,22 @@ std::size_t LongestMessage(RtMidi::Api api) {
 }  // namespace
 
 MMRESULT OutputPort::Open(const DeviceEntry& entry) {
-  if (!ApiCanStart(entry.api))
-    return MMSYSERR_NODRIVER;
   longest_ = LongestMessage(entry.api);
-  try {
-    midi_ = std::make_unique<RtMidiOut>(entry.api, std::string(kClientName));
-  } catch (...) {
-    return MMSYSERR_NODRIVER;
-  }
-  try {
-    errors_.Attach(*midi_);
-    const int index = FindPort(*midi_, errors_, entry.portName);
-    if (index < 0)
-      return MIDIERR_NODEVICE;
-    errors_.Clear();
-    midi_->openPort(static_cast<unsigned>(index), "out");
-    if (!errors_.Failed() && midi_->isPortOpen())
-      return MMSYSERR_NOERROR;
-  } catch (...) {
-  }
-  const bool stillThere = FindPort(*midi_, errors_, entry.portName) >= 0;
-  return stillThere ? MMSYSERR_ALLOCATED : MIDIERR_NODEVICE;
+  return OpenPort(entry, "out", midi_, errors_, [](RtMidiOut&) {});
 }
 
 MMRESULT OutputPort::Prepare(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  header.dwFlags |= MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return PrepareHeader(header);
 }
 
 MMRESULT OutputPort::Unprepare(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  if (header.dwFlags & MHDR_INQUEUE)
-    return MIDIERR_STILLPLAYING;
-  header.dwFlags &= ~MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return UnprepareHeader(header);
 }
 
 MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
@@ -81,15 +59,11 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
     std::lock_guard lock(mutex_);
     if (closed_)
       return MMSYSERR_INVALHANDLE;
-    if (!(header.dwFlags & MHDR_PREPARED))
-      return MIDIERR_UNPREPARED;
-    if (header.dwFlags & MHDR_INQUEUE)
-      return MIDIERR_STILLPLAYING;
-    if (header.lpData == nullptr || header.dwBufferLength == 0 ||
-        header.dwBufferLength > longest_) {
+    if (const MMRESULT ready = CheckReadyToQueue(header); ready != MMSYSERR_NOERROR)
+      return ready;
+    if (header.dwBufferLength > longest_)
       return MMSYSERR_INVALPARAM;
-    }
-    header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
+    MarkQueued(header);
     bool sent = false;
     try {
       errors_.Clear();
@@ -98,10 +72,11 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
       sent = !errors_.Failed();
     } catch (...) {
     }
-    header.dwFlags &= ~MHDR_INQUEUE;
-    if (!sent)
+    if (!sent) {
+      header.dwFlags &= ~MHDR_INQUEUE;
       return MIDIERR_NODEVICE;
-    header.dwFlags |= MHDR_DONE;
+    }
+    MarkSent(header);
   }
   Notify(MOM_DONE, reinterpret_cast<DWORD_PTR>(&header), 0);
   return MMSYSERR_NOERROR;

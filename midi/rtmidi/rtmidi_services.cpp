@@ -47,19 +47,6 @@ const char* LockApiName(RtMidi::Api api) {
   }
 }
 
-const char* SystemText(RtMidi::Api api) {
-  switch (api) {
-    case RtMidi::UNIX_JACK:
-      return "JACK";
-    case RtMidi::LINUX_ALSA:
-      return "ALSA";
-    case RtMidi::MACOSX_CORE:
-      return "CoreMIDI";
-    default:
-      return "MIDI";
-  }
-}
-
 }  // namespace
 
 struct RtMidiServices::Impl {
@@ -219,7 +206,8 @@ std::string RtMidiServices::SystemName(bool input, UINT_PTR deviceId) {
   const auto& entries = input ? impl_->inputs.Entries() : impl_->outputs.Entries();
   if (deviceId >= entries.size())
     return {};
-  return std::string(SystemText(entries[deviceId].api)) + ": " + entries[deviceId].portName;
+  return std::string(rtmidi_backend::ApiName(entries[deviceId].api)) + ": " +
+         entries[deviceId].portName;
 }
 
 MMRESULT RtMidiServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback,

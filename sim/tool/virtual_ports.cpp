@@ -1,7 +1,5 @@
 #include "sim/tool/virtual_ports.h"
 
-#include "midi/rtmidi/send_message.h"
-
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
@@ -11,9 +9,9 @@
 #include <iostream>
 #include <thread>
 
-#ifdef KORVANE_SIM_HAVE_ALSA
-#include <alsa/asoundlib.h>
-#endif
+#include "midi/rtmidi/api_probe.h"
+#include "midi/rtmidi/device_list.h"
+#include "midi/rtmidi/send_message.h"
 
 namespace korvane {
 
@@ -27,11 +25,6 @@ void JackMessage(const char* text) {
     std::fprintf(stderr, "JACK: %s\n", text);
 }
 
-#ifdef KORVANE_SIM_HAVE_ALSA
-// ALSA's library prints when there is no sequencer; trying is not an error.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
-#endif
-
 // RtMidi's warnings and errors arrive here instead of as exceptions.
 void RtMidiMessage(RtMidiError::Type type, const std::string& text, void*) {
   if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
@@ -42,19 +35,6 @@ bool Compiled(RtMidi::Api api) {
   std::vector<RtMidi::Api> apis;
   RtMidi::getCompiledApi(apis);
   return std::find(apis.begin(), apis.end(), api) != apis.end();
-}
-
-const char* ApiText(RtMidi::Api api) {
-  switch (api) {
-    case RtMidi::UNIX_JACK:
-      return "JACK";
-    case RtMidi::LINUX_ALSA:
-      return "ALSA";
-    case RtMidi::MACOSX_CORE:
-      return "CoreMIDI";
-    default:
-      return "MIDI";
-  }
 }
 
 // The ports are two clients of their own on JACK, whose client names must
@@ -123,26 +103,21 @@ std::string TakenClient(RtMidi::Api api, const std::string& name) {
   return {};
 }
 
-}  // namespace
-
+// Asked as the updater's back-end asks, which silences JACK; then JACK may
+// speak again.
 bool JackServerRuns() {
+  const bool runs = rtmidi_backend::JackCanStart();
   jack_set_error_function(JackMessage);
   jack_set_info_function(JackMessage);
-  quietJack = true;
-  jack_status_t status{};
-  jack_client_t* client = jack_client_open("korvane-sim probe", JackNoStartServer, &status);
-  const bool runs = client != nullptr;
-  if (client)
-    jack_client_close(client);
-  quietJack = false;
   return runs;
 }
 
+}  // namespace
+
 std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
     SimApi api, const std::string& name, ReceiveFunction receive) {
-#ifdef KORVANE_SIM_HAVE_ALSA
-  snd_lib_error_set_handler(QuietAlsa);
-#endif
+  // ALSA's library prints when there is no sequencer; trying is not an error.
+  rtmidi_backend::SilenceAlsa();
   std::vector<RtMidi::Api> candidates;
   switch (api) {
     case SimApi::kJack:
@@ -161,7 +136,7 @@ std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
 
   std::string why;
   for (RtMidi::Api candidate : candidates) {
-    const std::string apiText = ApiText(candidate);
+    const std::string apiText = rtmidi_backend::ApiName(candidate);
     if (!Compiled(candidate)) {
       why += "\n  " + apiText + ": not built into this RtMidi";
       continue;

@@ -65,10 +65,6 @@ class VirtualPorts {
   std::unique_ptr<RtMidiOut> out_;
 };
 
-// True when a JACK server accepts clients (JACK_DEFAULT_SERVER is honoured);
-// says nothing on stderr either way.
-bool JackServerRuns();
-
 // Calls onConnect (on a JACK thread) whenever a port is connected to the
 // named one, and onShutdown when the server goes away, for as long as it
 // lives. Nothing when JACK does not run.
