@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "midi/fixed_result_midi_services.h"
+#include "midi/protocol.h"
 #include "run/port_record.h"
 #include "run/port_set.h"
 #include "update/device_messages.h"
@@ -42,7 +43,6 @@ class CountingServices final : public FixedResultMidiServices {
 };
 
 constexpr UINT kCodes[] = {MIM_LONGDATA, MIM_LONGERROR, MIM_OPEN, MIM_CLOSE, MIM_DATA, MIM_ERROR};
-constexpr std::uint8_t kHeader[4] = {0xF0, 0x00, 0x20, 0x32};
 // Enough for any buffer the file check can ask for, and a bit beyond.
 constexpr std::size_t kMostBuffer = 2048;
 
@@ -54,7 +54,8 @@ void Check(bool condition) {
 // The tests the scan and the transfer make on a reply, and what each implies.
 void CheckReplyTests(std::span<const std::uint8_t> reply, std::uint8_t sentCommand) {
   const bool header = HasMessageHeader(reply);
-  Check(header == (reply.size() >= 4 && std::equal(kHeader, kHeader + 4, reply.begin())));
+  Check(header == (reply.size() >= 4 &&
+                   std::equal(kMessageHeader.begin(), kMessageHeader.end(), reply.begin())));
 
   const bool answer = IsReplyTo(reply, sentCommand);
   Check(answer == (header && reply.size() > kCommandIndex &&
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   record.header->dwFlags = MHDR_DONE | MHDR_PREPARED;
 
   const std::size_t valid = std::min<std::size_t>(recorded, bufferSize);
-  const bool ours = valid >= 4 && std::memcmp(record.buffer.data(), kHeader, 4) == 0;
+  const bool ours = valid >= 4 && std::memcmp(record.buffer.data(), kMessageHeader.data(), 4) == 0;
   const bool nullHeader = (flags & 4) != 0;
   MidiInProc(nullptr, code, reinterpret_cast<DWORD_PTR>(&record),
              nullHeader ? 0 : reinterpret_cast<DWORD_PTR>(record.header.get()), 0);
