@@ -18,6 +18,7 @@
 #include "sim/synthetic_image.h"
 #include "sim/tool/alsa_connection_watch.h"
 #include "sim/tool/controller_session.h"
+#include "sim/tool/error_line.h"
 #include "sim/tool/sim_options.h"
 #include "sim/tool/virtual_ports.h"
 #include "update/device_messages.h"
@@ -136,7 +137,7 @@ int RunController(const std::vector<std::string>& args) {
     session.Deliver(std::move(message));
   });
   if (auto* why = std::get_if<std::string>(&opened)) {
-    std::cerr << "korvane-sim: " << *why << '\n';
+    PrintErrorLine(*why);
     return kSimExitFailure;
   }
   {
@@ -166,14 +167,15 @@ int RunController(const std::vector<std::string>& args) {
   if (live) {
     std::cout << "korvane-sim: ready" << std::endl;
   } else {
-    std::cerr << "korvane-sim: the ports did not carry a test message within "
-              << kReadyDeadline.count() / 1000 << " s; updaters may get no answer" << std::endl;
+    PrintErrorLine("the ports did not carry a test message within " +
+                   std::to_string(kReadyDeadline.count() / 1000) +
+                   " s; updaters may get no answer");
   }
 
   const int signal = WaitForEndSignal(endSignals);
   const bool serverGone = signal == SIGUSR1;
   if (serverGone)
-    std::cerr << "korvane-sim: the JACK server went away; the controller ends" << std::endl;
+    PrintErrorLine("the JACK server went away; the controller ends");
   jackWatch.reset();
   alsaWatch.reset();
   // From here on what arrives is dropped and nothing more is sent.
@@ -185,7 +187,7 @@ int RunController(const std::vector<std::string>& args) {
   if (options.savePath) {
     const Bytes firmware = session.SavedFirmware();
     if (std::string error = WriteBytesToFile(*options.savePath, firmware); !error.empty()) {
-      std::cerr << "korvane-sim: " << error << '\n';
+      PrintErrorLine(error);
       status = kSimExitFailure;
     } else {
       std::cout << "korvane-sim: saved " << firmware.size() << " bytes of firmware to "

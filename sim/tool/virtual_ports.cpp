@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <iostream>
 #include <thread>
 
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/send_message.h"
+#include "sim/tool/error_line.h"
 
 namespace korvane {
 
@@ -28,7 +28,7 @@ void JackMessage(const char* text) {
 // RtMidi's warnings and errors arrive here instead of as exceptions.
 void RtMidiMessage(RtMidiError::Type type, const std::string& text, void*) {
   if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
-    std::cerr << "korvane-sim: " << text << std::endl;
+    PrintErrorLine(text);
 }
 
 bool Compiled(RtMidi::Api api) {
@@ -259,7 +259,7 @@ void VirtualPorts::Send(const Bytes& message) {
   try {
     rtmidi_backend::SendMessage(*out_, message.data(), message.size());
   } catch (const std::exception& error) {
-    std::cerr << "korvane-sim: sending failed: " << error.what() << std::endl;
+    PrintErrorLine(std::string("sending failed: ") + error.what());
   }
 }
 
