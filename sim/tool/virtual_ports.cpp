@@ -31,12 +31,6 @@ void RtMidiMessage(RtMidiError::Type type, const std::string& text, void*) {
     PrintErrorLine(text);
 }
 
-bool Compiled(RtMidi::Api api) {
-  std::vector<RtMidi::Api> apis;
-  RtMidi::getCompiledApi(apis);
-  return std::find(apis.begin(), apis.end(), api) != apis.end();
-}
-
 // The ports are two clients of their own on JACK, whose client names must
 // differ; the ports themselves carry the chosen name.
 std::string InputClient(const std::string& name) {
@@ -92,12 +86,13 @@ std::string ListedName(RtMidi::Api api, bool asInput, const std::string& prefix)
 
 // The name of one of our clients that another program already has, or empty.
 std::string TakenClient(RtMidi::Api api, const std::string& name) {
+  std::vector<std::string> listed = PortNames(api, false);
+  const std::vector<std::string> inputs = PortNames(api, true);
+  listed.insert(listed.end(), inputs.begin(), inputs.end());
   for (const std::string& client : {InputClient(name), OutputClient(name)}) {
-    for (const bool inputs : {false, true}) {
-      for (const std::string& listed : PortNames(api, inputs)) {
-        if (listed.rfind(client + ":", 0) == 0)
-          return client;
-      }
+    for (const std::string& port : listed) {
+      if (port.rfind(client + ":", 0) == 0)
+        return client;
     }
   }
   return {};
@@ -137,7 +132,8 @@ std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
   std::string why;
   for (RtMidi::Api candidate : candidates) {
     const std::string apiText = rtmidi_backend::ApiName(candidate);
-    if (!Compiled(candidate)) {
+    const std::vector<RtMidi::Api> usable = rtmidi_backend::UsableApis();
+    if (std::find(usable.begin(), usable.end(), candidate) == usable.end()) {
       why += "\n  " + apiText + ": not built into this RtMidi";
       continue;
     }
