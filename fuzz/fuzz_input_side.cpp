@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "midi/fixed_result_midi_services.h"
+#include "midi/header_rules.h"
 #include "midi/protocol.h"
 #include "run/port_record.h"
 #include "run/port_set.h"
@@ -26,7 +27,8 @@ namespace {
 
 using namespace korvane;
 
-// Counts the headers handed back; every other call succeeds and does nothing.
+// Counts the headers handed back and queues them as a driver does, or
+// refuses them; every other call succeeds and does nothing.
 class CountingServices final : public FixedResultMidiServices {
  public:
   CountingServices() : FixedResultMidiServices(MMSYSERR_NOERROR, MMSYSERR_NOERROR) {}
@@ -34,9 +36,13 @@ class CountingServices final : public FixedResultMidiServices {
     ++added;
     lastAdded = header;
     lastSize = size;
+    if (refuse)
+      return MMSYSERR_INVALHANDLE;
+    MarkQueued(*header);
     return MMSYSERR_NOERROR;
   }
 
+  bool refuse = false;
   int added = 0;
   const MIDIHDR* lastAdded = nullptr;
   UINT lastSize = 0;
@@ -102,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PortRecord record;
   record.isInput = true;
   record.services = (flags & 1) ? nullptr : &services;
+  services.refuse = (flags & 8) != 0;
   record.header = std::make_unique<MIDIHDR>();
   if (!(flags & 2))
     record.event = std::make_unique<ManualResetEvent>();
@@ -134,7 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (handBack && record.services) {
       Check(services.added == 1 && services.lastAdded == record.header.get());
       Check(services.lastSize == sizeof(MIDIHDR));
-      Check(record.header->dwBytesRecorded == 0 && !(record.header->dwFlags & MHDR_DONE));
+      // Queued again, or, refused, out of the queue and no longer done.
+      const DWORD out = record.header->dwFlags & (MHDR_DONE | MHDR_INQUEUE);
+      Check(record.header->dwBytesRecorded == 0 && out == (services.refuse ? 0 : MHDR_INQUEUE));
     } else {
       Check(services.added == 0);
     }

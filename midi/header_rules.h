@@ -57,14 +57,15 @@ inline MMRESULT CheckReadyToQueue(const MIDIHDR& header) {
   return MMSYSERR_NOERROR;
 }
 
-// Handed to the driver: in its queue, not done.
+// Handed to the driver: in its queue, not done. Stored, as a callback may
+// queue a buffer again on the driver's thread while the worker watches it.
 inline void MarkQueued(MIDIHDR& header) {
-  header.dwFlags = (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE;
+  StoreHeaderFlags(header, (header.dwFlags | MHDR_INQUEUE) & ~MHDR_DONE);
 }
 
 // A long message sent whole: done, out of any queue.
 inline void MarkSent(MIDIHDR& header) {
-  header.dwFlags = (header.dwFlags | MHDR_DONE) & ~MHDR_INQUEUE;
+  StoreHeaderFlags(header, (header.dwFlags | MHDR_DONE) & ~MHDR_INQUEUE);
 }
 
 // Handed back by the driver's thread, with bytesRecorded bytes in it.

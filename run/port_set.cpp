@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "midi/header_rules.h"
 #include "midi/protocol.h"
 #include "run/report_midi_result.h"
 
@@ -205,9 +206,15 @@ void CALLBACK MidiInProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR pa
     }
     case MIM_LONGERROR:
       if (record->header && record->services) {
-        record->header->dwBytesRecorded = 0;
-        record->header->dwFlags &= ~MHDR_DONE;
-        record->services->midiInAddBuffer(record->inHandle, record->header.get(), sizeof(MIDIHDR));
+        // The driver clears MHDR_DONE as it queues the buffer, in one store: the
+        // worker watching the flags never sees it neither done nor queued while
+        // this thread still holds it. Only a refused buffer is marked out here.
+        MIDIHDR& header = *record->header;
+        header.dwBytesRecorded = 0;
+        if (record->services->midiInAddBuffer(record->inHandle, &header, sizeof(MIDIHDR)) !=
+            MMSYSERR_NOERROR) {
+          StoreHeaderFlags(header, LoadHeaderFlags(header) & ~MHDR_DONE);
+        }
       }
       return;
     default:
