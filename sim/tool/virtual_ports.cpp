@@ -130,9 +130,9 @@ std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(
   }
 
   std::string why;
+  const std::vector<RtMidi::Api> usable = rtmidi_backend::UsableApis();
   for (RtMidi::Api candidate : candidates) {
     const std::string apiText = rtmidi_backend::ApiName(candidate);
-    const std::vector<RtMidi::Api> usable = rtmidi_backend::UsableApis();
     if (std::find(usable.begin(), usable.end(), candidate) == usable.end()) {
       why += "\n  " + apiText + ": not built into this RtMidi";
       continue;
