@@ -3,6 +3,9 @@
 // touches MIDI through nothing else.
 #pragma once
 
+#include <cstddef>
+#include <limits>
+
 #include "midi/winmm.h"
 
 namespace korvane {
@@ -39,6 +42,11 @@ class MidiServices {
   virtual MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) = 0;
   // Sends the whole long message and reports MOM_DONE.
   virtual MMRESULT midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) = 0;
+
+  // Not WinMM's: the longest long message the open output carries whole, so
+  // that an update that could never arrive is refused before it begins.
+  static constexpr std::size_t kNoKnownLimit = std::numeric_limits<std::size_t>::max();
+  virtual std::size_t LongestMessage(HMIDIOUT /*handle*/) { return kNoKnownLimit; }
 };
 
 }  // namespace korvane

@@ -591,6 +591,16 @@ MMRESULT VirtualMidiServices::midiInAddBuffer(HMIDIIN handle, MIDIHDR* header, U
   return MMSYSERR_NOERROR;
 }
 
+void VirtualMidiServices::SetLongestMessage(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  longestMessage_ = bytes;
+}
+
+std::size_t VirtualMidiServices::LongestMessage(HMIDIOUT /*handle*/) {
+  std::lock_guard lock(mutex_);
+  return longestMessage_;
+}
+
 MMRESULT VirtualMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) {
   std::lock_guard lock(mutex_);
   Port* port = nullptr;
@@ -600,6 +610,8 @@ MMRESULT VirtualMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, U
     return refused;
   if (const MMRESULT refused = CheckReadyToQueue(*header))
     return refused;
+  if (header->dwBufferLength > longestMessage_)
+    return MMSYSERR_INVALPARAM;
 
   const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData);
   Bytes message(data, data + header->dwBufferLength);

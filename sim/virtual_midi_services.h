@@ -89,6 +89,8 @@ class VirtualMidiServices : public MidiServices {
   void FailInOpen(UINT device, MMRESULT result);
   void FailOutOpen(UINT device, MMRESULT result);
   void ClearCallFaults();
+  // The longest long message an output carries whole; a longer one is refused.
+  void SetLongestMessage(std::size_t bytes);
   // A message arriving on an input from outside, after the delay.
   void InjectInput(UINT input, Bytes message, std::uint32_t delayMs = 0);
   // A universal SysEx (F0 7E ... F7) and another maker's SysEx on the input.
@@ -124,6 +126,7 @@ class VirtualMidiServices : public MidiServices {
   MMRESULT midiOutPrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
+  std::size_t LongestMessage(HMIDIOUT handle) override;
 
  private:
   struct Port;
@@ -163,6 +166,7 @@ class VirtualMidiServices : public MidiServices {
   std::deque<std::unique_ptr<Delivery>> deliveries_;  // by due time, then order
   std::uint64_t callCounts_[static_cast<int>(MidiCall::kCount)] = {};
   std::uintptr_t nextHandle_ = 1;
+  std::size_t longestMessage_ = kNoKnownLimit;
   const Port* inCallback_ = nullptr;  // the port whose callback runs now
   std::thread::id driverThread_;
   bool stopping_ = false;

@@ -29,6 +29,8 @@ class OutputPort {
   MMRESULT Prepare(MIDIHDR& header);
   MMRESULT Unprepare(MIDIHDR& header);
   MMRESULT LongMsg(MIDIHDR& header);
+  // The longest message LongMsg takes; set once by Open.
+  std::size_t Longest() const { return longest_; }
   MMRESULT Reset();
   MMRESULT BeginClose();
   // Closes RtMidi's port and sends MOM_CLOSE.

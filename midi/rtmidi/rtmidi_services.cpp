@@ -320,4 +320,9 @@ MMRESULT RtMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT h
   return ValidHeader(header, headerSize) ? port->LongMsg(*header) : MMSYSERR_INVALPARAM;
 }
 
+std::size_t RtMidiServices::LongestMessage(HMIDIOUT handle) {
+  auto port = impl_->Find(handle);
+  return port ? port->Longest() : kNoKnownLimit;
+}
+
 }  // namespace korvane

@@ -52,6 +52,7 @@ class RtMidiServices final : public MidiServices {
   MMRESULT midiOutPrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
+  std::size_t LongestMessage(HMIDIOUT handle) override;
 
   // Not a WinMM call: the MIDI system's own name of a device, which its
   // 31-byte device name stands for, after the system's name ("ALSA: Virtual

@@ -40,6 +40,8 @@ class NativeWinmmServices final : public MidiServices {
   MMRESULT midiOutPrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
+  // WinMM takes a long message of up to 64 KiB.
+  std::size_t LongestMessage(HMIDIOUT) override { return 65536; }
 
  private:
   bool timerPeriodSet_ = false;
