@@ -51,7 +51,6 @@ DeviceModel::DeviceModel(DeviceModelOptions options)
 void DeviceModel::StartSession() {
   held_.clear();
   pending_.clear();
-  setAside_.clear();
 }
 
 std::optional<Stall> DeviceModel::TakeStall() {
@@ -78,12 +77,8 @@ std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> mess
       if (model != options_.model)
         return replies;
       ++identityRequests_;
-      // "Start the block again": what arrived of an unfinished block no
-      // longer counts towards the next reply.
-      if (!pending_.empty()) {
-        setAside_ = std::move(pending_);
-        pending_.clear();
-      }
+      // "Start the block again": what arrived of an unfinished block is gone.
+      pending_.clear();
       Bytes reply = Frame(model, kCmdIdentityReply, {});
       reply.pop_back();
       for (std::size_t i = 0; i < kDeviceNameLength; ++i) {
@@ -98,7 +93,6 @@ std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> mess
       if (Lost(place))
         return replies;
       ++firmwareMessages_;
-      setAside_.clear();
       pending_.emplace_back(message.begin(), message.end());
       if (pending_.size() == kBlockMessages)
         replies = CompleteBlock();
@@ -230,11 +224,10 @@ Bytes DeviceModel::AcceptedFirmware() const {
 
 Bytes DeviceModel::AcceptedFirmwareWithPartial() const {
   std::vector<Bytes> messages = held_;
-  const std::vector<Bytes>& partial = pending_.empty() ? setAside_ : pending_;
-  if (const std::optional<std::size_t> place = PlaceOf(partial)) {
-    if (messages.size() < *place + partial.size())
-      messages.resize(*place + partial.size());
-    std::copy(partial.begin(), partial.end(),
+  if (const std::optional<std::size_t> place = PlaceOf(pending_)) {
+    if (messages.size() < *place + pending_.size())
+      messages.resize(*place + pending_.size());
+    std::copy(pending_.begin(), pending_.end(),
               messages.begin() + static_cast<std::ptrdiff_t>(*place));
   }
   Bytes firmware;

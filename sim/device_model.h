@@ -9,9 +9,9 @@
 //
 // It resynchronises as a controller that takes an identity request, or a new
 // session on its ports, as "start the block again": the messages of an
-// unfinished block are dropped. A last block that no further message follows
-// is kept, so that an update ending in a partial block and a probe still
-// leaves the whole file.
+// unfinished block are dropped, whether or not more follow; it cannot know
+// that none will. A last short block that nothing follows is kept, as a
+// controller writes what it got when the update ends.
 #pragma once
 
 #include <cstddef>
@@ -122,7 +122,8 @@ class DeviceModel {
   // firmware order: comparable byte for byte with an update image.
   Bytes AcceptedFirmware() const;
   // The same, plus the trailing partial block (fewer than 16 messages), which
-  // no reply acknowledges, once its messages have arrived.
+  // no reply acknowledges, once its messages have arrived and as long as no
+  // identity request has dropped them.
   Bytes AcceptedFirmwareWithPartial() const;
   std::size_t AcceptedMessages() const { return held_.size(); }
 
@@ -156,9 +157,6 @@ class DeviceModel {
   std::vector<Bytes> held_;
   // The messages of the block that is arriving.
   std::vector<Bytes> pending_;
-  // An unfinished block that an identity request set aside: dropped when the
-  // next block message arrives, kept when none does (the update's last block).
-  std::vector<Bytes> setAside_;
   std::vector<bool> stallUsed_;
   std::vector<bool> lossUsed_;
   std::size_t stillToLose_ = 0;

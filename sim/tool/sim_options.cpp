@@ -434,9 +434,9 @@ std::string SimUsage() {
          "one line per event, \"korvane-sim: ready\" once its ports carry messages both\n"
          "ways, and runs until SIGINT or SIGTERM.\n\n"
          "Like a controller that takes an identity request as \"start the block again\",\n"
-         "it drops what arrived of an unfinished block when an identity request comes\n"
-         "(a last block that nothing follows is kept), and it starts the firmware afresh\n"
-         "when an updater connects to its input (on JACK).\n\n";
+         "it drops what arrived of an unfinished block when an identity request comes,\n"
+         "even after the last block (a last short block that nothing follows is kept),\n"
+         "and it starts the firmware afresh when an updater connects to its input.\n\n";
   AppendTable(out, SimTable());
   out << "\n" << MakeImageUsage();
   return out.str();
