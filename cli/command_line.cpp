@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <array>
-#include <charconv>
 #include <string_view>
 
 #include "cli/log_file.h"
@@ -33,16 +33,10 @@ constexpr std::array kOptions{
                }},
     OptionSpec{"--log", "PATH", "write the final log text to PATH, CR LF included", false,
                [](Command& c, std::string_view v) { c.logPath = std::string(v); }},
-    OptionSpec{"--device", "N",
-               "update entry N (from 0) of the device list; needed when "
-               "several answer",
-               false,
-               [](Command& c, std::string_view v) {
-                 int n = -1;
-                 auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-                 // -1 marks a value that is not an entry number; refused below.
-                 c.device = ec == std::errc() && end == v.data() + v.size() && n >= 0 ? n : -1;
-               }},
+    OptionSpec{"--device", "NAME|N",
+               "update the controller of that name, or entry N (from 0) of the "
+               "device list",
+               false, [](Command& c, std::string_view v) { c.device = std::string(v); }},
     OptionSpec{"--list", "", "list the MIDI input and output ports", true,
                [](Command& c, std::string_view) { SetMode(c, Command::Mode::kList); }},
     OptionSpec{"--help", "", "print this text", true,
@@ -127,8 +121,8 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
     parsed.error = "--log goes with --check or FILE";
   } else if (command.device && command.mode != Command::Mode::kFlash) {
     parsed.error = "--device goes with FILE";
-  } else if (command.device && *command.device < 0) {
-    parsed.error = "--device takes an entry number from 0";
+  } else if (command.device && command.device->empty()) {
+    parsed.error = "--device needs a device name or an entry number";
   } else if (command.mode == Command::Mode::kCheck && command.file.empty()) {
     parsed.error = "--check needs a file name";
   } else if (command.logPath && SameFile(*command.logPath, command.file)) {
@@ -139,18 +133,26 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
 
 std::string UsageText() {
   std::string text =
-      "Usage: korvane-flash [--device N] [--log PATH] FILE\n"
+      "Usage: korvane-flash [--device NAME|N] [--log PATH] FILE\n"
       "  or:  korvane-flash --check FILE [--log PATH]\n"
       "  or:  korvane-flash --list\n"
       "  or:  korvane-flash --help\n"
       "\n"
       "Options:\n";
-  for (const OptionSpec& option : kOptions) {
-    std::string left = "  " + std::string(option.name);
+  auto left = [](const OptionSpec& option) {
+    std::string text = "  " + std::string(option.name);
     if (!option.argument.empty())
-      left += " " + std::string(option.argument);
-    left.resize(std::max<std::size_t>(left.size() + 2, 16), ' ');
-    text += left + std::string(option.help) + "\n";
+      text += " " + std::string(option.argument);
+    return text;
+  };
+  // The help texts start in one column, two blanks after the longest option.
+  std::size_t column = 0;
+  for (const OptionSpec& option : kOptions)
+    column = std::max(column, left(option).size() + 2);
+  for (const OptionSpec& option : kOptions) {
+    std::string line = left(option);
+    line.resize(column, ' ');
+    text += line + std::string(option.help) + "\n";
   }
   text +=
       "\n"
@@ -158,13 +160,21 @@ std::string UsageText() {
       "send\n"
       "the firmware to the chosen one.\n"
       "\n"
+      "--device picks the controller to update when several answer (one alone\n"
+      "is updated without it). NAME is the controller's name as the device list\n"
+      "shows it, without the blanks before it; when two share a name, give the\n"
+      "whole entry of the list, ports included. Digits only are an entry number\n"
+      "(from 0). The list's order can change from one run to the next: scripts\n"
+      "give a NAME (or the whole entry), a number only for a list just seen.\n"
+      "\n"
       "Exit status: 0 when the update completed (with --check: the file "
       "passed),\n"
       "1 for the danger verdict (errors while flashing, or the connection "
       "lost),\n"
       "2 when the file was refused, 3 when there was no MIDI port or no "
       "device\n"
-      "answered, 4 when no device was chosen, 64 for a bad command line,\n"
+      "answered or --device named none or several of those that did, 4 when\n"
+      "no device was chosen, 64 for a bad command line,\n"
       "74 when the log file could not be opened, 128 + the signal's number\n"
       "(130 for Ctrl-C) when a signal stopped the run before any firmware was sent.\n"
       "\n"

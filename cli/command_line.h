@@ -21,7 +21,7 @@ struct Command {
   enum class Mode { kNone, kHelp, kCheck, kList, kFlash };
   Mode mode = Mode::kNone;
   std::string file;                    // --check FILE, or the FILE to update
-  std::optional<int> device;           // --device N (the full update)
+  std::optional<std::string> device;   // --device NAME or N (the full update)
   std::optional<std::string> logPath;  // --log PATH
 };
 

@@ -1,6 +1,9 @@
 #include "cli/device_prompt.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include "midi/protocol.h"
 
 namespace korvane {
 
@@ -22,7 +25,43 @@ std::optional<int> ParseIndex(const std::string& text, std::size_t count) {
   return value;
 }
 
+bool AllDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string_view WithoutLeadingBlanks(std::string_view text) {
+  text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+  return text;
+}
+
+// The scan pads every device name to the same width, so the field ends there
+// even when the name itself holds blanks or parentheses.
+std::string_view DeviceNameOf(std::string_view entry) {
+  const std::string_view name = WithoutLeadingBlanks(entry.substr(0, kDeviceNameLength));
+  const std::size_t last = name.find_last_not_of(' ');
+  return last == std::string_view::npos ? std::string_view() : name.substr(0, last + 1);
+}
+
 }  // namespace
+
+std::vector<std::size_t> EntriesNamedBy(const std::vector<std::string>& entries,
+                                        std::string_view argument) {
+  std::vector<std::size_t> named;
+  if (AllDigits(argument)) {
+    std::size_t index = 0;
+    const char* end = argument.data() + argument.size();
+    auto [ptr, ec] = std::from_chars(argument.data(), end, index);
+    if (ec == std::errc() && ptr == end && index < entries.size())
+      named.push_back(index);
+    return named;
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (DeviceNameOf(entries[i]) == argument || WithoutLeadingBlanks(entries[i]) == argument)
+      named.push_back(i);
+  }
+  return named;
+}
 
 std::vector<std::string> SplitDeviceList(const std::string& deviceList) {
   std::vector<std::string> entries;
@@ -38,30 +77,37 @@ std::vector<std::string> SplitDeviceList(const std::string& deviceList) {
   return entries;
 }
 
-DeviceChoice PromptForDevice(const std::vector<std::string>& entries,
-                             const DevicePromptSettings& settings, std::istream& in,
-                             std::ostream& out, std::ostream& err) {
-  const DeviceChoice none{IDCANCEL, -1};
+DevicePromptAnswer PromptForDevice(const std::vector<std::string>& entries,
+                                   const DevicePromptSettings& settings, std::istream& in,
+                                   std::ostream& out, std::ostream& err) {
+  const DevicePromptAnswer none{{IDCANCEL, -1}};
   if (entries.empty())
     return none;
   if (settings.device) {
-    if (*settings.device >= 0 && static_cast<std::size_t>(*settings.device) < entries.size()) {
-      err << "korvane-flash: updating device " << *settings.device << ": "
-          << entries[static_cast<std::size_t>(*settings.device)] << '\n';
-      return {IDOK, *settings.device};
+    const std::string& argument = *settings.device;
+    const std::vector<std::size_t> named = EntriesNamedBy(entries, argument);
+    if (named.size() == 1) {
+      err << "korvane-flash: updating device " << named.front() << ": " << entries[named.front()]
+          << '\n';
+      return {{IDOK, static_cast<int>(named.front())}};
     }
-    err << "korvane-flash: --device " << *settings.device << " names no device; " << entries.size()
-        << " answered:\n";
+    // A number is shown as typed, a name quoted: it may hold blanks.
+    err << "korvane-flash: --device " << (AllDigits(argument) ? argument : '"' + argument + '"');
+    if (named.empty())
+      err << " names no device; " << entries.size() << " answered:\n";
+    else
+      err << " names " << named.size() << " devices; use the whole entry:\n";
     ListEntries(entries, err);
-    return none;
+    return {none.choice, true};
   }
   if (entries.size() == 1) {
     err << "korvane-flash: updating the only device: " << entries.front() << '\n';
-    return {IDOK, 0};
+    return {{IDOK, 0}};
   }
   if (!settings.askOnInput) {
     ListEntries(entries, out);
-    err << "korvane-flash: " << entries.size() << " devices answered; choose one with --device N\n";
+    err << "korvane-flash: " << entries.size()
+        << " devices answered; choose one with --device NAME or N\n";
     return none;
   }
   ListEntries(entries, out);
@@ -77,7 +123,7 @@ DeviceChoice PromptForDevice(const std::vector<std::string>& entries,
       return none;
     const std::string& answer = *line;
     if (auto index = ParseIndex(answer, entries.size()))
-      return {IDOK, *index};
+      return {{IDOK, *index}};
     out << "No device " << answer << ".\n";
   }
 }

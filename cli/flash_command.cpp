@@ -108,9 +108,11 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
   const bool stopped = state.stopRequested.load() && cause.signal != 0;
   if (stopped && phase == Phase::kScan && stoppedWhile == nullptr)
     stoppedWhile = "while the ports were scanned";
-  const int status = stoppedWhile != nullptr && phase != Phase::kTransfer
-                         ? kExitSignalBase + cause.signal
-                         : ExitStatusOf(state.Outcome());
+  int status = ExitStatusOf(state.Outcome());
+  if (stoppedWhile != nullptr && phase != Phase::kTransfer)
+    status = kExitSignalBase + cause.signal;
+  else if (window.DeviceRefused())
+    status = kExitNoDevice;
   if (workflow.PortsOpen())
     workflow.HandleStep(STEP_RESET_PORTS);
   window.FinishOutput();

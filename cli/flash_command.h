@@ -1,4 +1,4 @@
-// `korvane-flash [--device N] [--log PATH] FILE`: the window's whole chain on
+// `korvane-flash [--device NAME|N] [--log PATH] FILE`: the window's whole chain on
 // the real MIDI system, from the greeting through the verdict and the closing
 // of the ports, with the log printed as it grows.
 #pragma once
@@ -17,14 +17,16 @@ class MidiServices;
 class TerminalWindow;
 
 // Exit statuses of the full update, besides kExitPassed and kExitRefused.
-constexpr int kExitDanger = 1;    // errors while flashing, or the connection lost
-constexpr int kExitNoDevice = 3;  // no MIDI port, no device answered, or stopped while scanning
+constexpr int kExitDanger = 1;  // errors while flashing, or the connection lost
+// No MIDI port, no device answered, --device named none or several of those
+// that did, or stopped while scanning.
+constexpr int kExitNoDevice = 3;
 constexpr int kExitNotChosen = 4;
 
 struct FlashSettings {
   std::string file;
-  LogFile* log = nullptr;     // --log, already open
-  std::optional<int> device;  // --device N
+  LogFile* log = nullptr;             // --log, already open
+  std::optional<std::string> device;  // --device NAME or N
 };
 
 // What asked for the stop: its signal number and the name the user knows.

@@ -31,6 +31,11 @@ void TerminalWindow::FinishOutput() {
   echo_.Finish();
 }
 
+bool TerminalWindow::DeviceRefused() {
+  std::lock_guard lock(mutex_);
+  return deviceRefused_;
+}
+
 void TerminalWindow::LogSetSelection(std::size_t from, std::size_t to) {
   std::lock_guard lock(mutex_);
   echo_.SetSelection(from, to);
@@ -82,7 +87,10 @@ DeviceChoice TerminalWindow::ChooseDevice(const std::string& deviceList, const s
   // The list and a question need lines of their own.
   meter_.Hide();
   echo_.BreakLine();
-  return PromptForDevice(SplitDeviceList(deviceList), setup_.device, *setup_.in, out_, *setup_.err);
+  const DevicePromptAnswer answer =
+      PromptForDevice(SplitDeviceList(deviceList), setup_.device, *setup_.in, out_, *setup_.err);
+  deviceRefused_ = answer.deviceRefused;
+  return answer.choice;
 }
 
 bool TerminalWindow::AskOkCancel(std::string_view, std::string_view) {

@@ -39,6 +39,9 @@ class TerminalWindow final : public Window {
   std::optional<int> WaitForStep(int timeoutMs);
   // Prints what the log still holds back and ends the last line.
   void FinishOutput();
+  // The device choice refused the --device argument: it named no entry or
+  // several. The run then ends as one without a device, not as a cancel.
+  bool DeviceRefused();
 
   void LogSetSelection(std::size_t from, std::size_t to) override;
   void LogReplaceSelection(std::string_view text) override;
@@ -68,6 +71,7 @@ class TerminalWindow final : public Window {
   LogEcho echo_;
   ProgressMeter meter_;
   std::optional<std::string> updateFile_;
+  bool deviceRefused_ = false;
 };
 
 }  // namespace korvane

@@ -44,9 +44,11 @@ TEST(CommandLine, CheckWithAndWithoutLog) {
   p = Parse({"--log=out.txt", "--device=2", "--", "-odd name.syx"});
   EXPECT_EQ(p.error, "");
   EXPECT_EQ(p.command.logPath, "out.txt");
-  EXPECT_EQ(p.command.device, std::optional<int>(2));
+  EXPECT_EQ(p.command.device, std::optional<std::string>("2"));
   EXPECT_EQ(p.command.file, "-odd name.syx");
   EXPECT_EQ(Parse({"-h"}).command.mode, Command::Mode::kHelp);
+  // Anything but digits is a device name, blanks and all, for the prompt to match.
+  EXPECT_EQ(Parse({"--device", " TRW1000 (a/b)", "a.syx"}).command.device, " TRW1000 (a/b)");
   EXPECT_EQ(Parse({"--list=yes"}).error, "--list takes no value");
 }
 
@@ -62,7 +64,8 @@ TEST(CommandLine, BadCommandLinesSayWhy) {
   EXPECT_EQ(Parse({"-x"}).error, "unknown argument '-x'");
   EXPECT_EQ(Parse({"--check", "a", "b.syx"}).error, "unexpected argument 'b.syx'");
   EXPECT_EQ(Parse({"--device", "1", "--list"}).error, "--device goes with FILE");
-  EXPECT_EQ(Parse({"--device", "x", "a.syx"}).error, "--device takes an entry number from 0");
+  EXPECT_EQ(Parse({"--device", "", "a.syx"}).error,
+            "--device needs a device name or an entry number");
   EXPECT_EQ(Parse({"--check", ""}).error, "--check needs a file name");
 }
 

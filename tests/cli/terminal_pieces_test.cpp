@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "cli/device_prompt.h"
+#include "cli/flash_command.h"
 #include "cli/log_echo.h"
 #include "cli/progress_meter.h"
+#include "cli/terminal_window.h"
 #include "run/log_console.h"
+#include "sim/virtual_midi_services.h"
 #include "tests/support/recording_window.h"
 
 namespace korvane {
@@ -90,6 +97,7 @@ TEST(DevicePrompt, SplitsTheListAtItsZeroBytesUpToTheEmptyEntry) {
 
 struct PromptRun {
   DeviceChoice choice;
+  bool refused = false;
   std::string out;
   std::string err;
 };
@@ -99,7 +107,9 @@ PromptRun Prompt(std::vector<std::string> entries, DevicePromptSettings settings
   std::istringstream in(typed);
   std::ostringstream out, err;
   PromptRun run;
-  run.choice = PromptForDevice(entries, settings, in, out, err);
+  const DevicePromptAnswer answer = PromptForDevice(entries, settings, in, out, err);
+  run.choice = answer.choice;
+  run.refused = answer.deviceRefused;
   run.out = out.str();
   run.err = err.str();
   return run;
@@ -113,15 +123,58 @@ TEST(DevicePrompt, OneDeviceIsTakenWithoutAsking) {
 }
 
 TEST(DevicePrompt, DeviceOptionPicksItsEntryAndRefusesOneThatIsNotThere) {
-  PromptRun run = Prompt({"a", "b", "c"}, {2, false});
+  PromptRun run = Prompt({"a", "b", "c"}, {"2", false});
   EXPECT_EQ(run.choice.result, IDOK);
   EXPECT_EQ(run.choice.chosenIndex, 2);
-  run = Prompt({"a", "b"}, {2, false});
+  EXPECT_FALSE(run.refused);
+  run = Prompt({"a", "b"}, {"2", false});
   EXPECT_EQ(run.choice.result, IDCANCEL);
-  EXPECT_NE(run.err.find("--device 2"), std::string::npos);
-  run = Prompt({"a"}, {-1, false});
+  EXPECT_TRUE(run.refused);
+  EXPECT_EQ(run.err, "korvane-flash: --device 2 names no device; 2 answered:\n0: a\n1: b\n");
+  run = Prompt({"a"}, {"-1", false});
   EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_TRUE(run.refused);
+  // Even the only device is not taken when the name given is not its own.
+  EXPECT_EQ(run.err, "korvane-flash: --device \"-1\" names no device; 1 answered:\n0: a\n");
+  run = Prompt({"     TRW1000 (A/B)", "     TRW1000 (C/D)"}, {"TRW1000", false});
+  EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_TRUE(run.refused);
+  EXPECT_EQ(run.err,
+            "korvane-flash: --device \"TRW1000\" names 2 devices; use the whole entry:\n"
+            "0:      TRW1000 (A/B)\n1:      TRW1000 (C/D)\n");
 }
+
+struct NamedCase {
+  const char* argument;
+  std::vector<std::size_t> named;
+};
+
+class DeviceArgument : public ::testing::TestWithParam<NamedCase> {};
+
+TEST_P(DeviceArgument, NamesTheEntriesItMatches) {
+  const std::vector<std::string> entries{
+      "     TRW1000 (Sim A Out:Sim A/Sim A In:Sim A)",
+      "     TRW1000 (Sim B Out:Sim B/Sim B In:Sim B)",
+      "     TRV1000 (Rack Out/Rack In)",
+      "        1000 (Old Out/Old In)",
+  };
+  EXPECT_EQ(EntriesNamedBy(entries, GetParam().argument), GetParam().named);
+}
+
+void PrintTo(const NamedCase& c, std::ostream* os) {
+  *os << '"' << c.argument << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DevicePrompt, DeviceArgument,
+    ::testing::Values(NamedCase{"1", {1}}, NamedCase{"03", {3}}, NamedCase{"4", {}},
+                      NamedCase{"99999999999999999999999", {}}, NamedCase{"TRV1000", {2}},
+                      NamedCase{"TRX1000", {}}, NamedCase{"TRW", {}}, NamedCase{"TRW1000", {0, 1}},
+                      NamedCase{"TRW1000 (Sim B Out:Sim B/Sim B In:Sim B)", {1}},
+                      NamedCase{"TRW1000 (Sim B Out:Sim B/Sim B In", {}},
+                      // Digits only are a number, even where a device has that name.
+                      NamedCase{"1000", {}}, NamedCase{"1000 (Old Out/Old In)", {3}},
+                      NamedCase{"-1", {}}));
 
 TEST(DevicePrompt, SeveralWithNobodyToAskAreListedAndNoneIsChosen) {
   const PromptRun run = Prompt({"first (o/i)", "second (o/i)"}, {});
@@ -129,6 +182,7 @@ TEST(DevicePrompt, SeveralWithNobodyToAskAreListedAndNoneIsChosen) {
   EXPECT_EQ(run.choice.chosenIndex, -1);
   EXPECT_EQ(run.out, "0: first (o/i)\n1: second (o/i)\n");
   EXPECT_NE(run.err.find("--device"), std::string::npos);
+  EXPECT_FALSE(run.refused);  // nothing was given to refuse: no device chosen
 }
 
 TEST(DevicePrompt, ATerminalIsAskedUntilTheAnswerNamesAnEntry) {
@@ -139,6 +193,59 @@ TEST(DevicePrompt, ATerminalIsAskedUntilTheAnswerNamesAnEntry) {
   EXPECT_EQ(run.choice.result, IDCANCEL);
   run = Prompt({"a", "b"}, {std::nullopt, true}, "");  // end of input
   EXPECT_EQ(run.choice.result, IDCANCEL);
+}
+
+class NoStopSource final : public StopSource {
+ public:
+  void Attach(std::atomic<bool>*) override {}
+  StopCause Cause() const override { return {}; }
+};
+
+struct FlashCase {
+  const char* device;
+  int status;
+  bool secondHoldsTheFile;  // else neither controller was sent firmware
+};
+
+// The whole run in-process: two controllers of one name on the virtual MIDI
+// system, --device as given, the exit status and what each controller holds.
+TEST(DeviceArgument, OnlyTheEntryItNamesIsUpdatedAndAnyOtherArgumentExitsThree) {
+  const std::string file = std::string(KORVANE_TEST_DATA_DIR) + "/trv1000-sample.syx";
+  std::ifstream in(file, std::ios::binary);
+  const Bytes image{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_FALSE(image.empty());
+  for (const FlashCase& c :
+       {FlashCase{"TRV1000 (Sim B Out/Sim B In)", kExitPassed, true},
+        FlashCase{"TRV1000", kExitNoDevice, false}, FlashCase{"TRX1000", kExitNoDevice, false},
+        FlashCase{"2", kExitNoDevice, false}}) {
+    SCOPED_TRACE(c.device);
+    VirtualMidiServices midi;
+    const DeviceModelOptions trv1000{.model = 0x14, .name = "TRV1000"};
+    const int a =
+        midi.AttachController(midi.AddOutput("Sim A Out"), {midi.AddInput("Sim A In")}, trv1000);
+    const int b =
+        midi.AttachController(midi.AddOutput("Sim B Out"), {midi.AddInput("Sim B In")}, trv1000);
+    std::istringstream noInput;
+    std::ostringstream out, err;
+    TerminalSetup setup;
+    setup.device.device = c.device;
+    setup.in = &noInput;
+    setup.err = &err;
+    TerminalWindow window(out, setup);
+    NoStopSource stop;
+    EXPECT_EQ(RunFlash({file, nullptr, c.device}, midi, window, stop, err), c.status)
+        << out.str() << err.str();
+    EXPECT_EQ(midi.Controller(a).FirmwareMessages(), 0u);
+    if (c.secondHoldsTheFile) {
+      EXPECT_EQ(midi.Controller(b).AcceptedFirmwareWithPartial(), image);
+    } else {
+      EXPECT_EQ(midi.Controller(b).FirmwareMessages(), 0u);
+      // Listed in the order they answered, which is the scan's to decide.
+      for (const char* entry :
+           {":      TRV1000 (Sim A Out/Sim A In)\n", ":      TRV1000 (Sim B Out/Sim B In)\n"})
+        EXPECT_NE(err.str().find(entry), std::string::npos) << err.str();
+    }
+  }
 }
 
 TEST(ProgressMeter, DrawsOnlyWhenEnabledAndClampsThePosition) {
