@@ -10,6 +10,8 @@ namespace {
 // What a busy MIDI cable also carries: a universal SysEx and another maker's.
 const Bytes kUniversalNoise = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
 const Bytes kForeignNoise = {0xF0, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7};
+// The command byte of a stray message shaped as a block reply.
+constexpr std::uint8_t kStrayCommand = kCmdBlockReply + 1;
 
 bool IsOurs(std::span<const std::uint8_t> message) {
   return message.size() >= 8 && message.front() == kSysExStart && message.back() == kSysExEnd &&
@@ -44,7 +46,9 @@ DeviceModel::DeviceModel(DeviceModelOptions options)
     : options_(std::move(options)),
       faultUsed_(options_.blockFaults.size(), false),
       unplugged_(options_.unplugAfter == std::size_t{0} ||
-                 options_.unplugAfterMessages == std::size_t{0}),
+                 options_.unplugAfterMessages == std::size_t{0} ||
+                 options_.vanishAfterMessages == std::size_t{0}),
+      vanished_(options_.vanishAfterMessages == std::size_t{0}),
       stallUsed_(options_.stalls.size(), false),
       lossUsed_(options_.losses.size(), false) {}
 
@@ -59,12 +63,22 @@ std::optional<Stall> DeviceModel::TakeStall() {
   return stall;
 }
 
-void DeviceModel::AddReply(std::vector<DeviceReply>& replies, Bytes bytes) const {
+void DeviceModel::AddReply(std::vector<DeviceReply>& replies, Bytes bytes,
+                           std::uint32_t delayMs) const {
   if (options_.noise) {
-    replies.push_back({kUniversalNoise, options_.replyDelayMs});
-    replies.push_back({kForeignNoise, options_.replyDelayMs});
+    replies.push_back({kUniversalNoise, delayMs});
+    replies.push_back({kForeignNoise, delayMs});
   }
-  replies.push_back({std::move(bytes), options_.replyDelayMs});
+  replies.push_back({std::move(bytes), delayMs});
+}
+
+Bytes DeviceModel::IdentityReply(std::uint8_t model) const {
+  Bytes reply = Frame(model, kCmdIdentityReply, {});
+  reply.pop_back();
+  for (std::size_t i = 0; i < kDeviceNameLength; ++i)
+    reply.push_back(i < options_.name.size() ? static_cast<std::uint8_t>(options_.name[i]) : 0);
+  reply.push_back(kSysExEnd);
+  return reply;
 }
 
 std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> message) {
@@ -79,13 +93,8 @@ std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> mess
       ++identityRequests_;
       // "Start the block again": what arrived of an unfinished block is gone.
       pending_.clear();
-      Bytes reply = Frame(model, kCmdIdentityReply, {});
-      reply.pop_back();
-      for (std::size_t i = 0; i < kDeviceNameLength; ++i) {
-        reply.push_back(i < options_.name.size() ? static_cast<std::uint8_t>(options_.name[i]) : 0);
-      }
-      reply.push_back(kSysExEnd);
-      AddReply(replies, std::move(reply));
+      AddReply(replies, IdentityReply(model),
+               options_.identityDelayMs.value_or(options_.replyDelayMs));
       return replies;
     }
     case kCmdFirmwareBlock: {
@@ -147,6 +156,10 @@ void DeviceModel::AfterArrival(std::size_t place) {
   }
   if (options_.unplugAfterMessages && place + 1 >= *options_.unplugAfterMessages)
     unplugged_ = true;
+  if (options_.vanishAfterMessages && place + 1 >= *options_.vanishAfterMessages) {
+    unplugged_ = true;
+    vanished_ = true;
+  }
 }
 
 std::optional<std::size_t> DeviceModel::PlaceOf(const std::vector<Bytes>& messages) const {
@@ -200,6 +213,15 @@ std::vector<DeviceReply> DeviceModel::CompleteBlock() {
   // The reply to the last block it takes is still sent; then it falls silent.
   if (options_.unplugAfter && blocksAccepted_ >= *options_.unplugAfter)
     unplugged_ = true;
+  std::uint32_t delayMs = options_.replyDelayMs + (fault ? fault->extraDelayMs : 0);
+  if (fault && fault->strayBefore != StrayMessage::kNone) {
+    delayMs = std::max(delayMs, fault->strayLeadMs);
+    const std::uint8_t model = last[kModelIndex];
+    replies.push_back({fault->strayBefore == StrayMessage::kIdentityReply
+                           ? IdentityReply(model)
+                           : Frame(model, kStrayCommand, {0x00, 0x00, 0x00}),
+                       delayMs - fault->strayLeadMs});
+  }
   if (fault && fault->dropReply)
     return replies;
 
@@ -207,11 +229,7 @@ std::vector<DeviceReply> DeviceModel::CompleteBlock() {
                                    ? *fault->replyCommand
                                    : static_cast<std::uint8_t>(last[kCommandIndex] + 1);
   ++blockReplies_;
-  AddReply(replies, Frame(last[kModelIndex], command, {0x00, 0x00, status}));
-  if (fault) {
-    for (DeviceReply& reply : replies)
-      reply.delayMs += fault->extraDelayMs;
-  }
+  AddReply(replies, Frame(last[kModelIndex], command, {0x00, 0x00, status}), delayMs);
   return replies;
 }
 

@@ -27,6 +27,11 @@ namespace korvane {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A message on the controllers' own header that answers nothing: the
+// controller's identity reply, or a message shaped as a block reply (status
+// 0) whose command byte is not the block reply's.
+enum class StrayMessage { kNone, kIdentityReply, kForeignCommand };
+
 // A scripted fault for one attempt of one block. Several entries for the same
 // block apply to its successive attempts, in the order given.
 struct BlockFault {
@@ -38,6 +43,11 @@ struct BlockFault {
   std::optional<std::uint8_t> replyCommand = std::nullopt;
   // The reply comes this much later than the controller's other replies.
   std::uint32_t extraDelayMs = 0;
+  // Sent strayLeadMs before the reply (or where it would come); the reply
+  // waits for the lead when the controller would answer sooner. The default
+  // lead leaves an updater on a loaded machine time to take its buffer back.
+  StrayMessage strayBefore = StrayMessage::kNone;
+  std::uint32_t strayLeadMs = 50;
 };
 
 // A pause of the controller (flash erasure, a busy host): once the message at
@@ -91,6 +101,11 @@ struct DeviceModelOptions {
   // Each applies once, the first time its place is reached.
   std::vector<StallFault> stalls = {};
   std::vector<LossFault> losses = {};
+  // Identity replies come this late instead of after replyDelayMs.
+  std::optional<std::uint32_t> identityDelayMs = std::nullopt;
+  // As unplugAfterMessages, and its ports leave the MIDI system too, as when
+  // a USB cable is pulled: Vanished() tells the owner to remove them.
+  std::optional<std::size_t> vanishAfterMessages = std::nullopt;
 };
 
 struct DeviceReply {
@@ -117,6 +132,9 @@ class DeviceModel {
   // Silent from now on, as if unplugged.
   void Unplug() { unplugged_ = true; }
   bool Unplugged() const { return unplugged_; }
+  // Its ports are to leave the MIDI system (vanishAfterMessages was reached);
+  // it is silent too.
+  bool Vanished() const { return vanished_; }
 
   // The messages of the blocks acknowledged with status 0, concatenated in
   // firmware order: comparable byte for byte with an update image.
@@ -148,11 +166,13 @@ class DeviceModel {
   void AfterArrival(std::size_t place);
   // Where a run of messages goes in held_, or nothing when it may not be placed.
   std::optional<std::size_t> PlaceOf(const std::vector<Bytes>& messages) const;
-  void AddReply(std::vector<DeviceReply>& replies, Bytes bytes) const;
+  void AddReply(std::vector<DeviceReply>& replies, Bytes bytes, std::uint32_t delayMs) const;
+  Bytes IdentityReply(std::uint8_t model) const;
 
   DeviceModelOptions options_;
   std::vector<bool> faultUsed_;
   bool unplugged_ = false;
+  bool vanished_ = false;
   // The accepted firmware, one message per entry, by index.
   std::vector<Bytes> held_;
   // The messages of the block that is arriving.

@@ -98,6 +98,21 @@ std::optional<StallFault> ParseStall(std::string text) {
                     .queued = queued};
 }
 
+// "K[:identity|:command]": block K from 1, accepted, with a stray before its reply.
+std::optional<BlockFault> ParseStray(std::string text) {
+  StrayMessage kind = StrayMessage::kIdentityReply;
+  if (text.ends_with(":command")) {
+    kind = StrayMessage::kForeignCommand;
+    text.resize(text.size() - 8);
+  } else if (text.ends_with(":identity")) {
+    text.resize(text.size() - 9);
+  }
+  const auto block = ParseNumber(text, std::numeric_limits<std::uint32_t>::max());
+  if (!block || *block == 0)
+    return std::nullopt;
+  return BlockFault{.block = *block - 1, .status = 0, .strayBefore = kind};
+}
+
 bool IsDataText(const std::string& text) {
   for (unsigned char c : text) {
     if (c < 0x20 || c >= 0x7F)
@@ -225,6 +240,25 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
          if (!n)
            return "--reply-delay takes milliseconds from 0 to 60000";
          o.model.replyDelayMs = static_cast<std::uint32_t>(*n);
+         return {};
+       }},
+      {"--identity-delay", "MS",
+       "send identity replies MS milliseconds late instead of after --reply-delay",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto n = ParseNumber(v, kMaxReplyDelayMs);
+         if (!n)
+           return "--identity-delay takes milliseconds from 0 to 60000";
+         o.model.identityDelayMs = static_cast<std::uint32_t>(*n);
+         return {};
+       }},
+      {"--stray-before-reply", "K[:identity|:command]",
+       "accept block K, sending just before its reply the identity reply or a message with "
+       "another command byte (default identity; repeatable)",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto stray = ParseStray(v);
+         if (!stray)
+           return "--stray-before-reply takes K[:identity|:command], K from 1";
+         o.model.blockFaults.push_back(*stray);
          return {};
        }},
       {"--noise", "", "send a universal and a foreign SysEx before each reply",

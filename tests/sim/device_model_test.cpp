@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -219,6 +220,74 @@ TEST(DeviceModel, ScriptedLossesStallsAndUnplugApplyOnceAtTheirPlace) {
   Send(model, 20, 40);
   EXPECT_TRUE(model.Unplugged());
   EXPECT_EQ(model.AcceptedFirmwareWithPartial(), Concat(0, 40));
+}
+
+TEST(DeviceModel, IdentityRepliesTakeTheirOwnDelayAndBlockRepliesTheReplyDelay) {
+  DeviceModel model({.replyDelayMs = 10, .noise = true, .identityDelayMs = 350});
+  const std::vector<DeviceReply> identity = model.Receive(kIdentityRequestW);
+  ASSERT_EQ(identity.size(), 3u);  // the noise comes with its reply
+  for (const DeviceReply& reply : identity)
+    EXPECT_EQ(reply.delayMs, 350u);
+  std::vector<DeviceReply> block;
+  for (std::size_t n = 0; n < 16; ++n)
+    block = model.Receive(Message(n));
+  ASSERT_EQ(block.size(), 3u);
+  EXPECT_EQ(block.back().delayMs, 10u);
+}
+
+// A stray message on the controller's header goes out the lead before the
+// block's reply, which waits for the lead when it would come sooner.
+struct StrayCase {
+  StrayMessage kind;
+  std::uint32_t replyDelayMs;
+  Bytes stray;
+};
+
+class StrayBeforeReply : public ::testing::TestWithParam<StrayCase> {};
+
+TEST_P(StrayBeforeReply, ComesTheLeadBeforeTheReplyOfItsBlockOnly) {
+  const StrayCase& c = GetParam();
+  DeviceModel model({.name = "TRW1000",
+                     .blockFaults = {{.block = 1, .status = 0, .strayBefore = c.kind}},
+                     .replyDelayMs = c.replyDelayMs});
+  EXPECT_EQ(Send(model, 0, 16), std::vector<Bytes>{BlockReply(0)});
+  std::vector<DeviceReply> replies;
+  for (std::size_t n = 16; n < 32; ++n)
+    replies = model.Receive(Message(n));
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0].bytes, c.stray);
+  EXPECT_EQ(replies[1].bytes, BlockReply(0));
+  const std::uint32_t replyAt = std::max<std::uint32_t>(c.replyDelayMs, 50);
+  EXPECT_EQ(replies[0].delayMs, replyAt - 50);
+  EXPECT_EQ(replies[1].delayMs, replyAt);
+  EXPECT_EQ(model.AcceptedFirmware(), Concat(0, 32));
+}
+
+INSTANTIATE_TEST_SUITE_P(IdentityReplyOrForeignCommand, StrayBeforeReply,
+                         ::testing::Values(StrayCase{StrayMessage::kIdentityReply,
+                                                     0,
+                                                     {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x02,
+                                                      'T',  'R',  'W',  '1',  '0',  '0',  '0',
+                                                      0,    0,    0,    0,    0,    0xF7}},
+                                           StrayCase{StrayMessage::kForeignCommand,
+                                                     120,
+                                                     {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x36,
+                                                      0x00, 0x00, 0x00, 0xF7}}));
+
+TEST(DeviceModel, VanishesOnceItHoldsTheGivenNumberOfMessages) {
+  DeviceModel model({.vanishAfterMessages = 20});
+  EXPECT_EQ(Send(model, 0, 16), std::vector<Bytes>{BlockReply(0)});
+  Send(model, 16, 19);
+  EXPECT_FALSE(model.Vanished());
+  Send(model, 19, 20);
+  EXPECT_TRUE(model.Vanished());
+  EXPECT_TRUE(model.Unplugged());
+  EXPECT_TRUE(model.Receive(kIdentityRequestW).empty());
+  Send(model, 20, 32);
+  EXPECT_EQ(model.AcceptedFirmwareWithPartial(), Concat(0, 20));
+
+  EXPECT_TRUE(DeviceModel({.vanishAfterMessages = 0}).Vanished());
+  EXPECT_FALSE(DeviceModel({.unplugAfterMessages = 0}).Vanished());
 }
 
 TEST(DeviceModelAddressed, PlacesMessagesByIndexAndRefusesAGapWithSequenceError) {

@@ -53,10 +53,28 @@ TEST(SimOptions, RefusalsCountBlocksFromOneAndKeepTheirOrder) {
 }
 
 TEST(SimOptions, EveryFaultOptionReachesTheModel) {
-  const SimOptions options =
-      ParseOk({"--api", "jack", "--model", "TRV1000", "--name", "ABCDEFGHIJKL", "--port", "P",
-               "--ignore-blocks-after", "3", "--unplug-after", "4", "--reply-delay", "25",
-               "--noise", "--save", "out.syx"});
+  const SimOptions options = ParseOk({"--api",
+                                      "jack",
+                                      "--model",
+                                      "TRV1000",
+                                      "--name",
+                                      "ABCDEFGHIJKL",
+                                      "--port",
+                                      "P",
+                                      "--ignore-blocks-after",
+                                      "3",
+                                      "--unplug-after",
+                                      "4",
+                                      "--reply-delay",
+                                      "25",
+                                      "--noise",
+                                      "--save",
+                                      "out.syx",
+                                      "--identity-delay",
+                                      "350",
+                                      "--stray-before-reply",
+                                      "2:command",
+                                      "--stray-before-reply=3"});
   EXPECT_EQ(options.api, SimApi::kJack);
   EXPECT_EQ(options.model.model, kModelTrv1000);
   EXPECT_EQ(options.model.name, "ABCDEFGHIJKL");
@@ -66,6 +84,13 @@ TEST(SimOptions, EveryFaultOptionReachesTheModel) {
   EXPECT_EQ(options.model.replyDelayMs, 25u);
   EXPECT_TRUE(options.model.noise);
   EXPECT_EQ(options.savePath, std::optional<std::string>("out.syx"));
+  EXPECT_EQ(options.model.identityDelayMs, std::optional<std::uint32_t>(350));
+  ASSERT_EQ(options.model.blockFaults.size(), 2u);
+  EXPECT_EQ(options.model.blockFaults[0].block, 1u);
+  EXPECT_EQ(options.model.blockFaults[0].status, 0);
+  EXPECT_EQ(options.model.blockFaults[0].strayBefore, StrayMessage::kForeignCommand);
+  EXPECT_EQ(options.model.blockFaults[1].block, 2u);
+  EXPECT_EQ(options.model.blockFaults[1].strayBefore, StrayMessage::kIdentityReply);
 }
 
 TEST(SimOptions, DashHAndDoubleDashAreTakenAsEverywhere) {
@@ -86,6 +111,9 @@ TEST(SimOptions, BadValuesAreRefused) {
   EXPECT_TRUE(Refused({"--reply-delay", "-1"}));
   EXPECT_TRUE(Refused({"--unplug-after"}));  // value missing
   EXPECT_TRUE(Refused({"--noise=1"}));
+  EXPECT_TRUE(Refused({"--identity-delay", "60001"}));
+  EXPECT_TRUE(Refused({"--stray-before-reply", "0"}));
+  EXPECT_TRUE(Refused({"--stray-before-reply", "2:reply"}));
   EXPECT_TRUE(Refused({"--bogus"}));
   EXPECT_TRUE(Refused({"stray"}));
 }
