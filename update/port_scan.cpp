@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
+#include <span>
+#include <string>
 
 #include "midi/clock.h"
 #include "run/report_midi_result.h"
@@ -37,6 +40,18 @@ void DisarmInputs(UpdateState& state) {
                      midi.midiInUnprepareHeader(in->inHandle, in->header.get(), sizeof(MIDIHDR)),
                      kMidiInUnprepareHeader);
   }
+}
+
+// A buffer the driver handed back goes to it again, emptied; one still queued
+// stays where it is.
+void DrainInput(UpdateState& state, PortRecord& input) {
+  if (!input.event->IsSet())
+    return;
+  const std::span<std::uint8_t> buffer = HeaderBytes(input);
+  std::memset(buffer.data(), 0, buffer.size());
+  input.event->Reset();
+  if (input.header->dwFlags & MHDR_DONE)
+    state.ports.RequeueInputBuffer(input);
 }
 
 // An 8-byte request buffer, tried again while memory is short.
@@ -76,6 +91,63 @@ bool AppendPair(UpdateState& state, int pairsFound, PortPair pair) {
   return true;
 }
 
+// Hands every input's buffer back: whatever arrived before a request (a late
+// answer to an earlier one) is no answer to it.
+void DrainInputs(UpdateState& state) {
+  for (PortRecord* in = state.ports.InputHead(); in != nullptr; in = in->next.get())
+    DrainInput(state, *in);
+}
+
+// The identity reply an input holds, read once its event is set.
+struct Answer {
+  std::uint8_t model = 0;
+  std::string name;
+  bool operator==(const Answer&) const = default;
+};
+
+std::optional<Answer> TakeAnswer(UpdateState& state, PortRecord& input) {
+  const std::span<std::uint8_t> reply = HeaderBytes(input);
+  std::optional<Answer> answer;
+  if (IsIdentityReply(reply) && reply.size() > kModelIndex)
+    answer = Answer{reply[kModelIndex], DeviceNameFromReply(reply)};
+  std::memset(reply.data(), 0, reply.size());
+  input.event->Reset();
+  state.ports.RequeueInputBuffer(input);
+  return answer;
+}
+
+bool SendRequest(UpdateState& state, PortRecord& output) {
+  return ReportMidiResult(
+             state.log,
+             state.midi.midiOutLongMsg(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
+             kMidiOutLongMsg) == MMSYSERR_NOERROR;
+}
+
+std::uint32_t Remaining(std::uint32_t start) {
+  const std::uint32_t elapsed = timeGetTime() - start;
+  return elapsed >= kReplyWaitMs ? 0 : kReplyWaitMs - elapsed;
+}
+
+// A reply on an input may be a late answer to another output's request, or a
+// reply that reached several inputs. The pair counts only when the controller
+// answers a second request sent on this output alone, on this input, within
+// the wait, as the same model and name.
+bool ConfirmPair(UpdateState& state, PortRecord& output, PortRecord& input, const Answer& first) {
+  DrainInput(state, input);
+  if (!SendRequest(state, output))
+    return false;
+  const std::uint32_t start = timeGetTime();
+  for (;;) {
+    const std::uint32_t left = Remaining(start);
+    if (WaitForEvent(*input.event, left) != WAIT_OBJECT_0)
+      return false;
+    if (const std::optional<Answer> again = TakeAnswer(state, input))
+      return *again == first;
+    if (left == 0)
+      return false;
+  }
+}
+
 // Sends the identity request on one output and pairs it with the input that
 // answers. False when the request buffer cannot be had.
 bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int& pairsFound) {
@@ -91,36 +163,42 @@ bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int&
           kMidiOutPrepareHeader) != MMSYSERR_NOERROR) {
     return true;  // nothing to unprepare
   }
-  if (ReportMidiResult(state.log,
-                       midi.midiOutLongMsg(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
-                       kMidiOutLongMsg) == MMSYSERR_NOERROR) {
+  DrainInputs(state);
+  if (SendRequest(state, output)) {
     const auto events = state.ports.InputEvents();
-    const std::uint32_t waited = WaitForAnyEvent(events, kReplyWaitMs);
-    // The lowest signalled index wins; any other signalled input keeps its
-    // reply for the next output port.
-    if (waited != WAIT_TIMEOUT && waited != WAIT_FAILED && waited - WAIT_OBJECT_0 < events.size()) {
+    const std::uint32_t start = timeGetTime();
+    // Each turn takes one message off an input. A candidate that is not
+    // confirmed leaves the others to be looked at, even when its
+    // confirmation used up the wait: what had arrived by then is looked at
+    // once more per input, so a flood cannot hold the scan.
+    std::size_t looksAfterWait = events.size();
+    for (;;) {
+      const std::uint32_t left = Remaining(start);
+      if (left == 0 && looksAfterWait-- == 0)
+        break;
+      const std::uint32_t waited = WaitForAnyEvent(events, left);
+      if (waited == WAIT_TIMEOUT || waited == WAIT_FAILED ||
+          waited - WAIT_OBJECT_0 >= events.size())
+        break;
+      // The lowest signalled index first.
       PortRecord* input = state.ports.InputHead();
-      for (std::uint32_t i = WAIT_OBJECT_0; i < waited && input != nullptr; ++i) {
+      for (std::uint32_t i = WAIT_OBJECT_0; i < waited && input != nullptr; ++i)
         input = input->next.get();
+      if (input == nullptr)
+        break;
+      const std::optional<Answer> answer = TakeAnswer(state, *input);
+      if (!answer || !ConfirmPair(state, output, *input, *answer))
+        continue;
+      const PortPair pair{static_cast<std::int32_t>(output.deviceNumber),
+                          static_cast<std::int32_t>(input->deviceNumber)};
+      if (AppendPair(state, pairsFound, pair)) {
+        StoreDeviceName(output, answer->name);
+        StoreDeviceName(*input, answer->name);
+        ++pairsFound;
+      } else {
+        state.log.AppendLog(kMemoryErrorText);
       }
-      if (input != nullptr) {
-        const std::span<std::uint8_t> reply = HeaderBytes(*input);
-        if (IsIdentityReply(reply)) {
-          const std::string name = DeviceNameFromReply(reply);
-          const PortPair pair{static_cast<std::int32_t>(output.deviceNumber),
-                              static_cast<std::int32_t>(input->deviceNumber)};
-          if (AppendPair(state, pairsFound, pair)) {
-            StoreDeviceName(output, name);
-            StoreDeviceName(*input, name);
-            ++pairsFound;
-          } else {
-            state.log.AppendLog(kMemoryErrorText);
-          }
-        }
-        std::memset(reply.data(), 0, reply.size());
-        input->event->Reset();
-        state.ports.RequeueInputBuffer(*input);
-      }
+      break;
     }
   }
   ReportMidiResult(

@@ -58,10 +58,11 @@ TEST(PortScanTest, OneControllerIsPairedAndNamedInBothRecords) {
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_CHOOSE_DEVICE});
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_TRUE(rig.InputsDisarmed());
-  // One identity request per output port, for the image's model.
+  // One identity request per output port, for the image's model, and a
+  // second on the output that was answered, to confirm the pair.
   const Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x01, 0xF7};
   EXPECT_EQ(rig.midi.SentMessages(0), std::vector<Bytes>{request});
-  EXPECT_EQ(rig.midi.SentMessages(1), std::vector<Bytes>{request});
+  EXPECT_EQ(rig.midi.SentMessages(1), (std::vector<Bytes>{request, request}));
 }
 
 TEST(PortScanTest, NoControllerMeansNoDevice) {
@@ -87,17 +88,47 @@ TEST(PortScanTest, ControllersAreListedHighestOutputFirst) {
   EXPECT_EQ(rig.OutputName(0), "       FIRST");
 }
 
-TEST(PortScanTest, ReplyOnTwoInputsPairsTheLowestIndexFirstAndKeepsTheOther) {
+TEST(PortScanTest, ReplyOnTwoInputsPairsTheLowestIndexAndNothingElse) {
   // Outputs 0 and 1; the controller on output 1 answers on inputs 1 and 0.
-  // Input 1 has index 0 among the events and wins; input 0 keeps its reply,
-  // which the wait for output 0 then takes at once.
+  // Input 1 has index 0 among the events and wins. Input 0's copy is no
+  // answer to output 0's request, which nothing behind output 0 answers.
   ScanRig rig(2, 2);
   rig.midi.AttachController(1, {1, 0}, ScanRig::Named("BOTH"));
   rig.OpenPorts();
   PortScanWorker(rig.state);
 
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{1, 1}, {0, 0}, kPairListEnd}));
+  EXPECT_EQ(rig.state.portPairList, (Pairs{{1, 1}, kPairListEnd}));
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_CHOOSE_DEVICE});
+}
+
+// A controller that answers after the 300 ms wait: its reply arrives while
+// the next output is asked, and a pair only such a late answer explains is
+// not listed, whatever stands behind that next output.
+TEST(PortScanTest, LateAnswerIsNotPairedWithTheNextOutput) {
+  struct Case {
+    const char* what;
+    std::uint8_t nextModel;
+    Pairs expected;
+  };
+  const Case cases[] = {
+      {"beside a controller of another model", 0x14, {}},
+      {"beside one of the same model", 0x15, {{0, 0}, kPairListEnd}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScanRig rig(2, 2);
+    DeviceModelOptions late = ScanRig::Named("LATE");
+    late.replyDelayMs = 350;
+    rig.midi.AttachController(1, {1}, late);  // asked first
+    DeviceModelOptions next = ScanRig::Named("NEXT");
+    next.model = c.nextModel;
+    next.replyDelayMs = 100;
+    rig.midi.AttachController(0, {0}, next);
+    rig.OpenPorts();
+    PortScanWorker(rig.state);
+
+    EXPECT_EQ(rig.state.portPairList.value_or(Pairs{}), c.expected);
+  }
 }
 
 TEST(PortScanTest, ForeignSysExAroundTheReplyChangesNothing) {
