@@ -65,12 +65,17 @@ inline constexpr const char* kDeviceCaption = "Please select device to update";
 inline constexpr const char* kFileFilterName = "SysEx Files (*.syx)";
 
 // --- Ours: cases the earlier versions had no words for.
-inline constexpr const char* kFileTooLargeText = "\r\nERROR: File too large (4 GiB at most).";
 inline constexpr const char* kNoMemoryForFileText = "\r\nERROR: Not enough memory for the file.";
 inline constexpr const char* kPairNotFoundText =
     "\r\nThe chosen device's MIDI ports are no longer open; please rescan.";
 inline constexpr const char* kInputNotClosedText =
     "\r\nThe MIDI input port did not confirm its close; nothing was sent; please rescan.";
+inline constexpr const char* kDeviceSilentText =
+    "\r\nThe device did not answer; nothing was sent; please rescan.";
+// The file's longest message, then the longest the chosen MIDI system carries.
+inline constexpr const char* kMessageTooLongFormat =
+    "\r\nThe update file holds a message of %zu bytes, and this MIDI connection carries %zu at "
+    "most; nothing was sent.";
 inline constexpr const char* kWaitFailedText = "waiting for the reply failed";
 // Followed by what failed and ")".
 inline constexpr const char* kWorkerFailedText =

@@ -45,8 +45,11 @@ class UpdateState {
   UpdateState(const UpdateState&) = delete;
   UpdateState& operator=(const UpdateState&) = delete;
 
-  // The size every port buffer is opened with.
-  std::uint32_t PortBufferSize() const { return std::max(inputBufferSize, kLongestReplyLength); }
+  // The size every port buffer is opened with. An input takes only replies
+  // (anything longer is another device's, handed back unread), and an output
+  // grows to a firmware message only on the chosen pair, during the transfer:
+  // a file of long messages costs no memory on the ports it never uses.
+  std::uint32_t PortBufferSize() const { return kLongestReplyLength; }
 
   MidiServices& midi;
   Window& window;
@@ -56,12 +59,17 @@ class UpdateState {
 
   std::optional<std::string> filePath;
   std::optional<std::vector<std::uint8_t>> image;  // none until a load, and after a failure
+  // The file's longest message (0xF0 to 0xF7), as the check measured it.
   std::uint32_t inputBufferSize = 128;
   std::optional<std::vector<PortPair>> portPairList;  // ends with kPairListEnd
 
   // Asked for when the window goes away or the terminal gets Ctrl-C; the scan
   // and the transfer test it between two ports or two messages.
   std::atomic<bool> stopRequested{false};
+
+  // Set once a firmware message of this run went out: from then on an
+  // ending other than success leaves the controller in danger.
+  std::atomic<bool> firmwareSent{false};
 
   // What ended the run so far, written by the step or worker that ended it
   // before it posts its next step.

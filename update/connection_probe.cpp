@@ -1,6 +1,9 @@
 #include "update/connection_probe.h"
 
+#include <cstring>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "midi/clock.h"
 #include "midi/header_rules.h"
@@ -20,8 +23,14 @@ enum class Attempt { kAnswered, kNoAnswer, kFailed };
 // callback has handed the buffer back.
 class Probe {
  public:
-  Probe(UpdateState& state, PortRecord& input, PortRecord& output)
-      : midi_(state.midi), log_(state.log), input_(input), output_(output) {}
+  // With a name, only an identity reply that carries it answers.
+  Probe(UpdateState& state, PortRecord& input, PortRecord& output,
+        std::optional<std::string> name = std::nullopt)
+      : midi_(state.midi),
+        log_(state.log),
+        input_(input),
+        output_(output),
+        name_(std::move(name)) {}
 
   // Sends the request twice and waits for its answer.
   Attempt SendPairAndWait();
@@ -36,7 +45,11 @@ class Probe {
     return Ok(midi_.midiOutLongMsg(output_.outHandle, output_.header.get(), sizeof(MIDIHDR)),
               kMidiOutLongMsg);
   }
-  bool HoldsAnswer() { return IsReplyTo(HeaderBytes(input_), kCmdIdentityRequest); }
+  bool HoldsAnswer() {
+    const std::span<const std::uint8_t> reply = HeaderBytes(input_);
+    return IsReplyTo(reply, kCmdIdentityRequest) &&
+           (!name_ || DeviceNameFromReply(reply) == *name_);
+  }
   // Not in the driver's queue, and not in the callback's hands either: a
   // buffer the driver handed back (MHDR_DONE) is ours only once the callback
   // has looked at it and signalled; until then it may still read it, or queue
@@ -53,6 +66,7 @@ class Probe {
   LogConsole& log_;
   PortRecord& input_;
   PortRecord& output_;
+  const std::optional<std::string> name_;
 };
 
 Attempt Probe::SendPairAndWait() {
@@ -103,14 +117,13 @@ bool Probe::Requeue() {
 
 }  // namespace
 
-bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
-                     std::uint8_t modelByte) {
+namespace {
+
+// Asks for the identity on the pair, up to kProbeAttempts times; the output
+// header holds the request and is left prepared.
+bool AskIdentity(UpdateState& state, PortRecord& input, PortRecord& output, std::uint8_t modelByte,
+                 std::optional<std::string> name) {
   MIDIHDR& out = *output.header;
-  if (ReportMidiResult(state.log,
-                       state.midi.midiOutUnprepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
-                       kMidiOutUnprepareHeader) != MMSYSERR_NOERROR) {
-    return false;
-  }
   const DWORD keptLength = out.dwBufferLength;
   if (output.buffer.size() < kIdentityRequestLength &&
       !output.ResizeBuffer(kIdentityRequestLength)) {
@@ -121,7 +134,7 @@ bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
       std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(out.lpData), kIdentityRequestLength));
   out.dwBufferLength = kIdentityRequestLength;
 
-  Probe probe(state, input, output);
+  Probe probe(state, input, output, std::move(name));
   Attempt attempt = Attempt::kFailed;
   if (ReportMidiResult(state.log,
                        state.midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
@@ -136,6 +149,36 @@ bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
   if (out.dwBufferLength != keptLength)
     out.dwBufferLength = keptLength;
   return attempt == Attempt::kAnswered;
+}
+
+}  // namespace
+
+bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
+                     std::uint8_t modelByte) {
+  if (ReportMidiResult(
+          state.log,
+          state.midi.midiOutUnprepareHeader(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
+          kMidiOutUnprepareHeader) != MMSYSERR_NOERROR) {
+    return false;
+  }
+  return AskIdentity(state, input, output, modelByte, std::nullopt);
+}
+
+bool ConfirmDevice(UpdateState& state, PortRecord& input, PortRecord& output,
+                   std::uint8_t modelByte) {
+  // The scan names every record it pairs ("%12.12s" is never empty); a pair
+  // set up without a scan has no name to hold the answer to.
+  std::optional<std::string> name;
+  if (output.deviceName[0] != '\0')
+    name.emplace(output.deviceName, strnlen(output.deviceName, sizeof output.deviceName));
+  const bool answered = AskIdentity(state, input, output, modelByte, std::move(name));
+  MIDIHDR& out = *output.header;
+  if (out.dwFlags & MHDR_PREPARED) {
+    ReportMidiResult(state.log,
+                     state.midi.midiOutUnprepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
+                     kMidiOutUnprepareHeader);
+  }
+  return answered;
 }
 
 }  // namespace korvane

@@ -17,6 +17,14 @@ struct PortRecord;
 bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
                      std::uint8_t modelByte);
 
+// Asks the chosen controller for its identity on exactly its pair before any
+// firmware goes out: true only when an identity reply carrying the name the
+// scan found (any name for a pair no scan named) arrives on the input (attempts as ProbeConnection's). A
+// controller that went away, or was replaced by another behind the same port
+// names, gets nothing. The output header is left unprepared.
+bool ConfirmDevice(UpdateState& state, PortRecord& input, PortRecord& output,
+                   std::uint8_t modelByte);
+
 // A controller may pause for up to half a second (flash erasure; a busy host
 // that runs it): over USB its requests queue and are answered late, over JACK
 // they are lost. Attempts start 300 ms apart, so the third goes out 600 ms

@@ -26,4 +26,12 @@ std::size_t CountMessageStarts(std::span<const std::uint8_t> image) {
   return static_cast<std::size_t>(std::count(image.begin(), image.end(), kSysExStart));
 }
 
+std::size_t LongestCutMessage(std::span<const std::uint8_t> image) {
+  std::size_t longest = 0;
+  std::size_t position = 0;
+  while (const std::optional<CutMessage> message = CutNextMessage(image, position))
+    longest = std::max(longest, message->length);
+  return longest;
+}
+
 }  // namespace korvane

@@ -24,4 +24,7 @@ std::optional<CutMessage> CutNextMessage(std::span<const std::uint8_t> image,
 // Messages are counted by their 0xF0 bytes, as the block totals are.
 std::size_t CountMessageStarts(std::span<const std::uint8_t> image);
 
+// The length of the longest message the transfer would cut from the image.
+std::size_t LongestCutMessage(std::span<const std::uint8_t> image);
+
 }  // namespace korvane

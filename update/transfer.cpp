@@ -15,6 +15,7 @@
 #include "update/header_bytes.h"
 #include "update/message_cutter.h"
 #include "update/pacing.h"
+#include "update/port_presence.h"
 #include "update/transfer_texts.h"
 
 namespace korvane {
@@ -43,6 +44,8 @@ class TransferRun {
 
  private:
   bool ReopenInput();
+  // Whether the run may send at all; when not, it says why and nothing goes out.
+  bool ReadyToSend();
   void SendLoop();
   // False when the run cannot go on (no memory for the message).
   bool SendOne(const CutMessage& message);
@@ -51,9 +54,10 @@ class TransferRun {
   void BlockFailed(const char* text);
   void Rearm();
   void Drain();
-  // The last block, of fewer than 16 messages, is never acknowledged: the
-  // controller must at least still be there once it has been sent.
-  void ProbeAfterTail();
+  // The last block, of fewer than 16 messages, is never acknowledged and
+  // nothing may follow it (a controller asked anything then starts the block
+  // again). What can be checked without sending: its ports are still there.
+  void CheckAfterTail();
   void Finish(BusyScope& busy);
 
   MMRESULT Report(MMRESULT result, unsigned operation) {
@@ -75,15 +79,12 @@ class TransferRun {
   // Our own endings: the run was asked to stop, or could not go on.
   bool stopped_ = false;
   bool broken_ = false;
+  // Nothing was sent: the controller is as it was.
+  bool nothingSent_ = false;
   // Offsets of the messages whose latest sending failed: each is missing from
   // the device's firmware until an attempt of its block carries it, and the
   // run may not end in success while any is.
   std::set<std::size_t> dropped_;
-  // A block was passed over (its reply unreadable, or the wait failed) and no
-  // acknowledged block has followed it. The controller refuses a block that
-  // does not continue its firmware, so only a later OK shows it took the
-  // passed-over one; without that the run may not end in success.
-  bool unconfirmed_ = false;
 };
 
 void TransferRun::Run() {
@@ -108,10 +109,35 @@ void TransferRun::Run() {
   state_.ports.RequeueInputBuffer(input_);
 
   totalBlocks_ = static_cast<int>(CountMessageStarts(image_) / kBlockMessages);
-  if (!image_.empty())
-    SendLoop();
-  ProbeAfterTail();
+  if (!image_.empty()) {
+    if (ReadyToSend())
+      SendLoop();
+    else
+      nothingSent_ = true;
+  }
+  CheckAfterTail();
   Finish(busy);
+}
+
+bool TransferRun::ReadyToSend() {
+  const std::size_t longest = LongestCutMessage(image_);
+  const std::size_t carried = midi_.LongestMessage(output_.outHandle);
+  if (longest > carried) {
+    state_.log.AppendLog(MessageTooLongLine(longest, carried));
+    return false;
+  }
+  // The pair was found a while ago (the user chose meanwhile): the controller
+  // may have gone, or another may stand behind the same port names. It is
+  // asked as the first block will be, with its first message's model byte.
+  std::size_t first = 0;
+  const std::optional<CutMessage> message = CutNextMessage(image_, first);
+  const std::size_t modelAt = message ? message->offset + kModelIndex : image_.size();
+  const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
+  if (!ConfirmDevice(state_, input_, output_, model)) {
+    state_.log.AppendLog(kDeviceSilentText);
+    return false;
+  }
+  return true;
 }
 
 // Closes the input and opens it again, so that the run starts from a port
@@ -174,6 +200,7 @@ bool TransferRun::SendOne(const CutMessage& message) {
     // Sent again in this attempt: if the attempt is acknowledged, the device
     // holds it; if not, the block is sent again or the run fails anyway.
     dropped_.erase(message.offset);
+    state_.firmwareSent.store(true, std::memory_order_release);
     if (messageCounter_ % kBlockMessages == 0) {
       blockStart_ = message.offset;
       LogBlockStart();
@@ -211,29 +238,39 @@ void TransferRun::LogBlockStart() {
   }
 }
 
+// Only a block reply answers a block: anything else with the message header
+// (an identity reply, another command, from the controller or another device
+// on the input) is handed back unread and the wait goes on for the rest of
+// its 300 ms. A later block's OK says nothing about this one.
 void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
-  const std::uint32_t waited = WaitForEvent(*input_.event, kReplyWaitMs);
-  if (waited == WAIT_OBJECT_0) {
-    const std::span<const std::uint8_t> reply = HeaderBytes(input_);
-    if (IsReplyTo(reply, sentCommand)) {
+  const std::uint32_t start = timeGetTime();
+  for (;;) {
+    const std::uint32_t elapsed = timeGetTime() - start;
+    const std::uint32_t waited =
+        WaitForEvent(*input_.event, elapsed >= kReplyWaitMs ? 0 : kReplyWaitMs - elapsed);
+    if (waited == WAIT_OBJECT_0) {
+      const std::span<const std::uint8_t> reply = HeaderBytes(input_);
+      if (!IsReplyTo(reply, sentCommand)) {
+        Rearm();
+        continue;
+      }
       // Input buffers hold at least the longest reply, so the status is there;
       // a reply cut short is taken as an unknown status.
       const std::uint8_t status = BlockReplyStatus(reply).value_or(0xFF);
       if (status == 0) {
         state_.log.AppendLog(retryCounter_ == 0 ? kOkText : kOkAfterRetryText);
         retryCounter_ = 0;
-        unconfirmed_ = false;
       } else {
         BlockFailed(BlockStatusText(status));
       }
-    } else {
-      unconfirmed_ = true;
+      Rearm();
+      return;
     }
-    Rearm();
-  } else if (waited == WAIT_FAILED) {
-    state_.log.AppendLog(kWaitFailedText);
-    unconfirmed_ = true;
-  } else {
+    if (waited == WAIT_FAILED) {
+      // No reply could be read: the block is not known to have arrived.
+      BlockFailed(kWaitFailedText);
+      return;
+    }
     BlockFailed(kTimeoutText);
     // A reply that came after the time-out is not the probe's answer. An
     // event that is not set needs no reset, and leaving it alone cannot lose
@@ -243,6 +280,7 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
     const std::size_t modelAt = blockStart_ + kModelIndex;
     const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
     connected_ = ProbeConnection(state_, input_, output_, model);
+    return;
   }
 }
 
@@ -266,22 +304,11 @@ void TransferRun::Drain() {
   Rearm();
 }
 
-void TransferRun::ProbeAfterTail() {
+void TransferRun::CheckAfterTail() {
   const bool tailSent = !image_.empty() && position_ >= image_.size() && !stopped_ && !broken_ &&
-                        connected_ && messageCounter_ % kBlockMessages != 0;
-  if (!tailSent)
-    return;
-  // Whatever arrived during the tail is no answer to the probe.
-  if (input_.event->IsSet())
-    Rearm();
-  const std::size_t modelAt = blockStart_ + kModelIndex;
-  const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
-  connected_ = ProbeConnection(state_, input_, output_, model);
-  MIDIHDR& header = *output_.header;
-  if (header.dwFlags & MHDR_PREPARED) {
-    Report(midi_.midiOutUnprepareHeader(output_.outHandle, &header, sizeof(MIDIHDR)),
-           kMidiOutUnprepareHeader);
-  }
+                        !nothingSent_ && connected_ && messageCounter_ % kBlockMessages != 0;
+  if (tailSent && !PairStillListed(midi_, input_, output_))
+    connected_ = false;
 }
 
 void TransferRun::Finish(BusyScope& busy) {
@@ -291,11 +318,14 @@ void TransferRun::Finish(BusyScope& busy) {
   busy.Leave();
   Report(midi_.midiInStop(input_.inHandle), kMidiInStop);
 
-  if (!connected_) {
+  if (nothingSent_) {
+    // Said why already; the controller is as it was, so no danger message.
+    state_.Record(RunOutcome::kPortsUnusable);
+  } else if (!connected_) {
     state_.log.AppendLog(kLostConnectionText);
     state_.log.AppendLog(kDangerText);
     state_.Record(RunOutcome::kLostConnection);
-  } else if (retryCounter_ != 0 || stopped_ || broken_ || !dropped_.empty() || unconfirmed_) {
+  } else if (retryCounter_ != 0 || stopped_ || broken_ || !dropped_.empty()) {
     state_.log.AppendLog(kDangerText);
     state_.Record(stopped_ ? RunOutcome::kStopped : RunOutcome::kDanger);
   } else {

@@ -26,4 +26,10 @@ std::string RetryBlockLine(int retry, int block, int totalBlocks) {
   return text;
 }
 
+std::string MessageTooLongLine(std::size_t longest, std::size_t carried) {
+  char text[192];
+  std::snprintf(text, sizeof text, kMessageTooLongFormat, longest, carried);
+  return text;
+}
+
 }  // namespace korvane

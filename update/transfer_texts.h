@@ -1,6 +1,7 @@
 // The block lines of the transfer's log, built from the catalogue's formats.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "run/texts.h"
@@ -14,5 +15,7 @@ std::string OrdinalWord(int retry);
 std::string WritingBlockLine(int block, int totalBlocks);
 // "\r\n%s retry on Block %d/%d ..."
 std::string RetryBlockLine(int retry, int block, int totalBlocks);
+// kMessageTooLongFormat filled in.
+std::string MessageTooLongLine(std::size_t longest, std::size_t carried);
 
 }  // namespace korvane

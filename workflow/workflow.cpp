@@ -60,6 +60,12 @@ void RunWorker(UpdateState& state, void (*worker)(UpdateState&)) {
     what = "unknown";
   }
   state.log.AppendLog(std::string(kWorkerFailedText) + what + ")");
+  // Firmware went out and the run did not finish: the controller may hold
+  // part of it.
+  if (worker == &TransferWorker && state.firmwareSent.load(std::memory_order_acquire)) {
+    state.log.AppendLog(kDangerText);
+    state.Record(RunOutcome::kDanger);
+  }
   state.window.PostStep(STEP_RESET_PORTS);
 }
 
@@ -119,6 +125,7 @@ void Workflow::ChooseDevice() {
 }
 
 void Workflow::StartUpdate() {
+  state_.firmwareSent.store(false, std::memory_order_release);
   for (PortRecord* input = state_.ports.InputHead(); input != nullptr; input = input->next.get()) {
     if (input->event && input->event->IsSet())
       input->event->Reset();

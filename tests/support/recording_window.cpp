@@ -39,6 +39,8 @@ void RecordingWindow::ProgressSetRange(int low, int high) {
 }
 
 void RecordingWindow::ProgressSetPosition(int position) {
+  if (positionThrows == position)
+    throw std::runtime_error("the window broke down");
   std::lock_guard lock(mutex_);
   Record({WindowOp::kProgressPosition, position, 0, {}});
   progressPos_ = position;

@@ -67,6 +67,9 @@ class RecordingWindow : public Window {
   bool askAnswer = true;
   // Setting the progress bar's range throws, as a window that breaks down.
   bool rangeThrows = false;
+  // Setting the progress bar to this position throws: a breakdown in the
+  // middle of a block, once firmware went out.
+  std::optional<int> positionThrows;
 
   // What the operations left behind.
   std::vector<WindowOp> Ops() const;

@@ -79,7 +79,12 @@ TEST(TransferTest, TwoAcknowledgedBlocksLeaveOneLineAndTheImageOnTheDevice) {
   EXPECT_EQ(rig.window.ProgressHigh(), 15);
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_EQ(rig.Device().AcceptedFirmware(), *rig.state.image);
-  EXPECT_EQ(rig.midi.SentMessages(0), SplitMessages(*rig.state.image));
+  // Asked once more for its identity (a pair of requests) before the first block.
+  const auto sent = rig.midi.SentMessages(0);
+  ASSERT_EQ(sent.size(), 34u);
+  EXPECT_EQ(sent[0][6], kCmdIdentityRequest);
+  EXPECT_EQ(sent[1][6], kCmdIdentityRequest);
+  EXPECT_EQ(std::vector<Bytes>(sent.begin() + 2, sent.end()), SplitMessages(*rig.state.image));
   EXPECT_EQ(rig.state.Outcome(), RunOutcome::kSuccess);
 }
 
@@ -133,8 +138,9 @@ TEST(TransferTest, RefusedBlockKeepsItsLineAndTheRetryLine) {
                            "\r\nWriting Block 2/2 ...OK"
                            "\r\nUpdate successfully completed.");
   EXPECT_EQ(rig.Device().AcceptedFirmware(), *rig.state.image);
-  // A refused block is no sign of a lost device: no probe.
-  EXPECT_EQ(rig.Device().IdentityRequests(), 0u);
+  // A refused block is no sign of a lost device: no probe, only the
+  // question before the first block.
+  EXPECT_EQ(rig.Device().IdentityRequests(), 2u);
 }
 
 TEST(TransferTest, EveryStatusHasItsText) {
@@ -169,67 +175,122 @@ TEST(TransferTest, TenUnansweredRetriesEndInDangerWhileTheProbeSucceeds) {
   }
   expected += kDanger;
   EXPECT_EQ(rig.Log(), expected);
-  // Eleven probes, each sending its request twice.
-  EXPECT_EQ(rig.Device().IdentityRequests(), 22u);
-  EXPECT_EQ(rig.midi.SentMessages(0).size(), 11u * 16u + 22u);
+  // The question before the first block and eleven probes, each sending its
+  // request twice.
+  EXPECT_EQ(rig.Device().IdentityRequests(), 24u);
+  EXPECT_EQ(rig.midi.SentMessages(0).size(), 11u * 16u + 24u);
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_EQ(rig.window.ProgressPosition(), 15);  // kept after danger
   EXPECT_EQ(rig.state.Outcome(), RunOutcome::kDanger);
 }
 
-TEST(TransferTest, SilentDeviceEndsWithLostConnectionAfterTheFirstBlock) {
+TEST(TransferTest, DeviceSilentAfterTheFirstBlockEndsWithLostConnection) {
   DeviceModelOptions options;
-  options.unplugAfter = 0;
+  options.unplugAfterMessages = 15;
   TransferRig rig(MakeImage(32, 8), options);
   rig.OpenPorts();
   TransferWorker(rig.state);
 
   EXPECT_EQ(rig.Log(), std::string(kGreeting) + "\r\nWriting Block 1/2 ...timeout ERROR" +
                            kLostConnectionText + kDanger);
-  // The probe asked with its pair of requests at every attempt.
-  EXPECT_EQ(rig.midi.SentMessages(0).size(), 16u + 2u * kProbeAttempts);
+  // The question before the first block, then the probe's pair of requests at
+  // every attempt.
+  EXPECT_EQ(rig.midi.SentMessages(0).size(), 2u + 16u + 2u * kProbeAttempts);
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_TRUE(rig.window.ProgressEnabled());
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_EQ(rig.state.Outcome(), RunOutcome::kLostConnection);
 }
 
-TEST(TransferTest, ProbeArmsAnUnpreparedInputAndStopsAtTheFirstFailingCall) {
-  // The input header cannot be prepared: the first block goes unanswered, and
-  // the probe, finding the header unprepared, tries once more, reports the
-  // failure and ends before its second sending.
-  TransferRig rig(MakeImage(32));
-  rig.midi.AddCallFault(
-      CallFault{.call = MidiCall::kInPrepareHeader, .result = MMSYSERR_NOMEM, .onward = true});
-  rig.OpenPorts();
-  TransferWorker(rig.state);
+// The controller gone (or another behind the same ports) by the time the
+// update starts, or an input that cannot take a reply: nothing is sent, so no
+// danger message, and the user is asked to rescan.
+TEST(TransferTest, DeviceThatDoesNotAnswerBeforeTheFirstBlockGetsNothing) {
+  struct Case {
+    const char* what;
+    DeviceModelOptions options;
+    std::optional<CallFault> fault;
+    std::string logTail;
+  };
+  DeviceModelOptions silent;
+  silent.unplugAfter = 0;
+  const std::vector<Case> cases = {
+      {"silent", silent, std::nullopt, std::string(kStartingUpdateText) + kDeviceSilentText},
+      {"input unprepared",
+       {},
+       CallFault{.call = MidiCall::kInPrepareHeader, .result = MMSYSERR_NOMEM, .onward = true},
+       std::string("MIDIINPREPAREHEADER -> MMSYSERR_NOMEM") + kDeviceSilentText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TransferRig rig(MakeImage(32, 8), c.options);
+    if (c.fault)
+      rig.midi.AddCallFault(*c.fault);
+    rig.OpenPorts();
+    TransferWorker(rig.state);
 
-  const std::string log = rig.Log();
-  EXPECT_TRUE(log.ends_with(std::string("timeout ERRORMIDIINPREPAREHEADER -> MMSYSERR_NOMEM") +
-                            kLostConnectionText + kDanger))
-      << log;
-  EXPECT_EQ(rig.midi.SentMessages(0).size() - rig.FirmwareSent().size(), 1u);
+    EXPECT_TRUE(rig.Log().ends_with(c.logTail)) << rig.Log();
+    EXPECT_TRUE(rig.FirmwareSent().empty());
+    EXPECT_FALSE(rig.state.firmwareSent.load());
+    EXPECT_EQ(rig.state.Outcome(), RunOutcome::kPortsUnusable);
+    EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
+    EXPECT_FALSE(rig.state.busy.IsBusy());
+  }
 }
 
-TEST(TransferTest, ReplyWithForeignCommandIsPassedOverWithoutALogText) {
-  DeviceModelOptions options;
-  options.blockFaults = {BlockFault{.block = 1, .status = 0, .replyCommand = 0x36}};
-  TransferRig rig(MakeImage(48), options);
+// A message longer than the MIDI system carries whole could never arrive.
+TEST(TransferTest, MessageTooLongForTheMidiSystemSendsNothing) {
+  TransferRig rig(MakeImage(16, 300));
+  rig.midi.SetLongestMessage(299);
   rig.OpenPorts();
   TransferWorker(rig.state);
 
-  // Block 2's line got nothing; block 3 follows as a first attempt.
-  std::string logged;
-  for (const WindowOp& op : rig.window.Ops()) {
-    if (op.kind == WindowOp::kLogReplace)
-      logged += op.text + "|";
-  }
-  EXPECT_NE(logged.find("\r\nWriting Block 2/3 ...||\r\nWriting Block 3/3 ...|OK|"),
-            std::string::npos)
-      << logged;
+  EXPECT_TRUE(rig.Log().ends_with(MessageTooLongLine(300, 299))) << rig.Log();
+  EXPECT_TRUE(rig.midi.SentMessages(0).empty());
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kPortsUnusable);
+
+  TransferRig fits(MakeImage(16, 300));
+  fits.midi.SetLongestMessage(300);
+  fits.OpenPorts();
+  TransferWorker(fits.state);
+  EXPECT_EQ(fits.state.Outcome(), RunOutcome::kSuccess);
+}
+
+// Only a block reply answers a block: a message with another command byte
+// (a foreign command, a stray identity reply) is handed back unread, and what
+// follows it still counts.
+TEST(TransferTest, StrayMessagesBeforeABlockReplyAreHandedBackUnread) {
+  // Taken, but answered with another command: no reply, so the block again.
+  DeviceModelOptions foreign;
+  foreign.addressed = true;
+  foreign.blockFaults = {BlockFault{.block = 1, .status = 0, .replyCommand = 0x36}};
+  TransferRig rig(MakeImage(48), foreign);
+  rig.OpenPorts();
+  TransferWorker(rig.state);
   EXPECT_EQ(rig.Log(), std::string(kGreeting) +
+                           "\r\nWriting Block 2/3 ...timeout ERROR\r\n1st retry on Block 2/3 ...OK"
                            "\r\nWriting Block 3/3 ...OK\r\nUpdate successfully completed.");
   EXPECT_EQ(rig.Device().AcceptedFirmware(), *rig.state.image);
+
+  // An identity reply from elsewhere just before block 2's "Erase error".
+  DeviceModelOptions refusing;
+  refusing.addressed = true;
+  refusing.replyDelayMs = 60;
+  refusing.blockFaults = {BlockFault{.block = 1, .status = 2}};
+  TransferRig stray(MakeImage(48), refusing);
+  stray.OpenPorts();
+  stray.state.workers.Start([&] { TransferWorker(stray.state); });
+  while (stray.Device().FirmwareMessages() < 32)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  stray.midi.InjectInput(0, {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x02, 'T', 'R', 'W', 0xF7});
+  ASSERT_EQ(stray.window.WaitForPostedStep(20000), std::optional<int>(STEP_RESET_PORTS));
+  stray.state.workers.JoinAll();
+  EXPECT_NE(
+      stray.Log().find("\r\nWriting Block 2/3 ...Erase error\r\n1st retry on Block 2/3 ...OK"),
+      std::string::npos)
+      << stray.Log();
+  EXPECT_EQ(stray.Device().AcceptedFirmware(), *stray.state.image);
+  EXPECT_EQ(stray.state.Outcome(), RunOutcome::kSuccess);
 }
 
 TEST(TransferTest, ReplyArrivingInsideABlockIsThrownAway) {
@@ -287,7 +348,8 @@ TEST(TransferTest, RefusedPrepareDropsTheMessageUncountedAndForbidsSuccess) {
 
 TEST(TransferTest, RefusedSendIsNotCountedEither) {
   TransferRig rig(MakeImage(17));
-  rig.midi.AddCallFault(CallFault{.call = MidiCall::kOutLongMsg, .nth = 1});
+  // The first firmware message, after the pair of identity requests.
+  rig.midi.AddCallFault(CallFault{.call = MidiCall::kOutLongMsg, .nth = 3});
   rig.OpenPorts();
   TransferWorker(rig.state);
 

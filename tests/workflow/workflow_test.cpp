@@ -121,7 +121,9 @@ TEST_F(WorkflowTest, FullUpdateThenRescanReusesTheImage) {
   flow.OnButton(kRescanButton);
   ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
   EXPECT_EQ(*rig.state.image, image);
-  EXPECT_EQ(rig.midi.Controller(controller).IdentityRequests(), 2u);
+  // Each run: the scan's request and its confirmation, then the pair of
+  // requests before the first block.
+  EXPECT_EQ(rig.midi.Controller(controller).IdentityRequests(), 8u);
   for (int step : rig.window.PostedSteps()) {
     EXPECT_NE(step, STEP_LOAD_FILE);
     EXPECT_NE(step, STEP_CHECK_FILE);
@@ -140,6 +142,19 @@ TEST_F(WorkflowTest, AWorkerThatThrowsSaysSoLeavesBusyAndHandsBack) {
                        "\r\nAn internal error ended this step; please try again (the window "
                        "broke down)"))
       << rig.state.log.Text();
+}
+
+TEST_F(WorkflowTest, ATransferThatThrowsAfterFirmwareWentOutEndsInDanger) {
+  AddController();
+  rig.window.deviceAnswer = {IDOK, 0};
+  rig.window.positionThrows = 5;  // inside block 1
+  flow.HandleStep(STEP_SCAN_PORTS);
+  ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
+  rig.state.workers.JoinAll();
+  EXPECT_FALSE(rig.state.busy.IsBusy());
+  EXPECT_TRUE(EndsWith(rig.state.log.Text(), std::string("(the window broke down)") + kDangerText))
+      << rig.state.log.Text();
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kDanger);
 }
 
 TEST_F(WorkflowTest, CancelInTheDeviceDialogDropsThePairsAndResets) {
@@ -178,7 +193,7 @@ TEST_F(WorkflowTest, RepeatedScanWhilePortsAreOpenIsIgnored) {
   EXPECT_EQ(rig.midi.CallCount(MidiCall::kInOpen), 1u);
   EXPECT_EQ(rig.midi.CallCount(MidiCall::kOutOpen), 1u);
   ASSERT_TRUE(RunUntil(STEP_CHOOSE_DEVICE));
-  EXPECT_EQ(rig.midi.Controller(controller).IdentityRequests(), 1u);
+  EXPECT_EQ(rig.midi.Controller(controller).IdentityRequests(), 2u);  // asked and confirmed
   for (int step : rig.window.PostedSteps())
     EXPECT_NE(step, STEP_SCAN_PORTS);
 }
