@@ -21,6 +21,12 @@ namespace {
 
 enum class LoadResult { kLoaded, kNotOpened, kFailed };
 
+// The largest file read. These controllers' firmware is a small fraction of
+// this; the transfer paces 3 bytes per millisecond, as a MIDI cable carries
+// them, so 16 MiB would already take over an hour and a half to send. Anything
+// larger is no update for them, and is refused before it costs memory.
+constexpr std::uint64_t kLargestUpdateFile = 16u << 20;
+
 // Steps 2 to 8 of the load, between entering and leaving the busy state.
 LoadResult LoadImage(UpdateState& state) {
   const std::filesystem::path path(state.filePath.value_or(std::string()));
@@ -46,8 +52,8 @@ LoadResult LoadImage(UpdateState& state) {
     return LoadResult::kFailed;
   }
   const auto size = static_cast<std::uint64_t>(end);
-  if (size > std::numeric_limits<std::uint32_t>::max()) {
-    state.log.AppendLog(kFileTooLargeText);
+  if (size > kLargestUpdateFile) {
+    state.log.AppendLog(kReadErrorText);
     return LoadResult::kFailed;
   }
   try {
@@ -133,7 +139,7 @@ void FileCheckWorker(UpdateState& state) {
     state.window.ShowButton(kOpenButton);
     return;
   }
-  // The image is at most 4 GiB, so the longest length fits.
+  // The image is at most 16 MiB, so the longest length fits.
   state.inputBufferSize = static_cast<std::uint32_t>(check.longestDistance + 1);
   state.Record(RunOutcome::kFileAccepted);
   // Left after the post, at the end of the scope: the scan's enter may meet it.
