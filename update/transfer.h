@@ -9,12 +9,13 @@ class UpdateState;
 // Runs the whole transfer, writes its verdict and posts STEP_RESET_PORTS
 // (nothing when it was asked to stop). Runs on a worker thread.
 //
-// "Update successfully completed." means: every message of the image went out
-// (none refused by the MIDI system, or each sent again in an acknowledged
-// attempt), every block of 16 was acknowledged with status 0 (a block passed
-// over needs a later acknowledged block), and, when the last block has fewer
-// than 16 messages and so is never acknowledged, the controller answered the
-// connection probe after it.
+// "Update successfully completed." means: the controller answered with the
+// scanned name when asked just before the first block (otherwise nothing is
+// sent), every message of the image went out (none refused by the MIDI
+// system, or each sent again in an acknowledged attempt), every block of 16
+// was acknowledged by a block reply with status 0, and after a last block of
+// fewer than 16 messages, which nothing acknowledges and nothing may follow,
+// the pair's ports are still listed by the MIDI system.
 void TransferWorker(UpdateState& state);
 
 }  // namespace korvane
