@@ -25,8 +25,11 @@ std::uintptr_t Token(HMIDIOUT handle) {
 
 struct VirtualMidiServices::Port {
   bool input = false;
-  UINT device = 0;
+  UINT device = 0;           // the port's id
+  std::uint64_t serial = 0;  // tells a record from the one that replaced it
   std::string name;
+  bool listed = true;         // false once its controller vanished
+  bool replaced = false;      // a restart put a new port in its place: it leads nowhere
   std::uintptr_t handle = 0;  // 0 while closed
   DWORD_PTR callback = 0;
   DWORD_PTR instance = 0;
@@ -52,6 +55,7 @@ struct VirtualMidiServices::Delivery {
   Kind kind = kInputData;
   UINT device = 0;            // kControllerResumes: the controller's index
   std::uintptr_t handle = 0;  // kOutputDone: the port as it was when the message went out
+  std::uint64_t serial = 0;   // kInputData: that record of the port only; 0: whichever holds it
   MIDIHDR* header = nullptr;
   Bytes bytes;
 };
@@ -94,6 +98,7 @@ UINT VirtualMidiServices::AddInput(std::string productName) {
   auto port = std::make_unique<Port>();
   port->input = true;
   port->device = static_cast<UINT>(inputs_.size());
+  port->serial = nextSerial_++;
   port->name = std::move(productName);
   inputs_.push_back(std::move(port));
   return inputs_.back()->device;
@@ -103,6 +108,7 @@ UINT VirtualMidiServices::AddOutput(std::string productName) {
   std::lock_guard lock(mutex_);
   auto port = std::make_unique<Port>();
   port->device = static_cast<UINT>(outputs_.size());
+  port->serial = nextSerial_++;
   port->name = std::move(productName);
   outputs_.push_back(std::move(port));
   return outputs_.back()->device;
@@ -116,12 +122,57 @@ int VirtualMidiServices::AttachController(UINT output, std::vector<UINT> inputs,
   controller->output = output;
   controller->inputs = std::move(inputs);
   controllers_.push_back(std::move(controller));
-  return static_cast<int>(controllers_.size() - 1);
+  const std::size_t id = controllers_.size() - 1;
+  if (controllers_[id]->model.Vanished())
+    VanishLocked(id);
+  return static_cast<int>(id);
 }
 
 void VirtualMidiServices::UnplugController(int id) {
   std::lock_guard lock(mutex_);
   controllers_.at(static_cast<std::size_t>(id))->model.Unplug();
+}
+
+void VirtualMidiServices::VanishController(int id) {
+  std::lock_guard lock(mutex_);
+  controllers_.at(static_cast<std::size_t>(id))->model.Unplug();
+  VanishLocked(static_cast<std::size_t>(id));
+}
+
+void VirtualMidiServices::VanishLocked(std::size_t id) {
+  Wiring& controller = *controllers_[id];
+  controller.waiting.clear();
+  if (controller.output < outputs_.size())
+    outputs_[controller.output]->listed = false;
+  for (UINT input : controller.inputs) {
+    if (input < inputs_.size())
+      inputs_[input]->listed = false;
+  }
+}
+
+void VirtualMidiServices::RestartController(int id) {
+  std::lock_guard lock(mutex_);
+  Wiring& controller = *controllers_.at(static_cast<std::size_t>(id));
+  auto replace = [this](std::vector<std::unique_ptr<Port>>& ports, UINT device) {
+    if (device >= ports.size())
+      return;
+    auto fresh = std::make_unique<Port>();
+    fresh->input = ports[device]->input;
+    fresh->device = device;
+    fresh->serial = nextSerial_++;
+    fresh->name = ports[device]->name;
+    ports[device]->replaced = true;
+    replaced_.push_back(std::move(ports[device]));
+    ports[device] = std::move(fresh);
+  };
+  replace(outputs_, controller.output);
+  for (UINT input : controller.inputs)
+    replace(inputs_, input);
+  controller.model = DeviceModel(controller.model.Options());
+  controller.stalledUntil = {};
+  controller.waiting.clear();
+  if (controller.model.Vanished())
+    VanishLocked(static_cast<std::size_t>(id));
 }
 
 void VirtualMidiServices::PauseController(int id, std::uint32_t ms, bool queued) {
@@ -268,8 +319,11 @@ void VirtualMidiServices::DriverLoop() {
       ResumeLocked(delivery->device, Clock::now());
     } else if (delivery->kind == Delivery::kInputData) {
       Port* port = delivery->device < inputs_.size() ? inputs_[delivery->device].get() : nullptr;
-      // A stopped or closed input, or one with no header queued, drops the message.
-      if (port && port->handle != 0 && port->started && !port->queued.empty()) {
+      if (port && delivery->serial != 0 && port->serial != delivery->serial)
+        port = nullptr;  // meant for a port a restart replaced
+      // A vanished, stopped or closed input, or one with no header queued,
+      // drops the message.
+      if (port && port->listed && port->handle != 0 && port->started && !port->queued.empty()) {
         MIDIHDR* header = port->queued.front();
         port->queued.pop_front();
         // A message longer than the buffer fills it; the rest is lost.
@@ -286,8 +340,7 @@ void VirtualMidiServices::DriverLoop() {
                             port};
       }
     } else {
-      Port* port = delivery->device < outputs_.size() ? outputs_[delivery->device].get() : nullptr;
-      if (port && port->handle != 0 && port->handle == delivery->handle) {
+      if (Port* port = FindOpenLocked(false, delivery->handle)) {
         callback = Callback{port->callback,
                             false,
                             port->handle,
@@ -313,6 +366,10 @@ void VirtualMidiServices::ReceiveLocked(std::size_t id, const Bytes& message,
                                         Clock::time_point now) {
   Wiring& controller = *controllers_[id];
   std::vector<DeviceReply> replies = controller.model.Receive(message);
+  if (controller.model.Vanished()) {
+    VanishLocked(id);
+    return;  // its ports are gone: no reply leaves
+  }
   if (const std::optional<Stall> stall = controller.model.TakeStall())
     PauseLocked(id, *stall, now);
   for (DeviceReply& reply : replies) {
@@ -323,6 +380,8 @@ void VirtualMidiServices::ReceiveLocked(std::size_t id, const Bytes& message,
       auto delivery = std::make_unique<Delivery>();
       delivery->due = due;
       delivery->device = input;
+      // A controller restarted meanwhile is another process: this reply is not its.
+      delivery->serial = input < inputs_.size() ? inputs_[input]->serial : 0;
       delivery->bytes = reply.bytes;
       ScheduleLocked(std::move(delivery));
     }
@@ -352,25 +411,40 @@ void VirtualMidiServices::ResumeLocked(std::size_t id, Clock::time_point now) {
 
 // --- MidiServices.
 
+UINT VirtualMidiServices::CountListedLocked(bool input) const {
+  const auto& ports = input ? inputs_ : outputs_;
+  return static_cast<UINT>(
+      std::count_if(ports.begin(), ports.end(), [](const auto& port) { return port->listed; }));
+}
+
+VirtualMidiServices::Port* VirtualMidiServices::ListedLocked(bool input, UINT_PTR deviceId) {
+  for (auto& port : input ? inputs_ : outputs_) {
+    if (port->listed && deviceId-- == 0)
+      return port.get();
+  }
+  return nullptr;
+}
+
 UINT VirtualMidiServices::midiInGetNumDevs() {
   std::lock_guard lock(mutex_);
-  return static_cast<UINT>(inputs_.size());
+  return CountListedLocked(true);
 }
 
 UINT VirtualMidiServices::midiOutGetNumDevs() {
   std::lock_guard lock(mutex_);
-  return static_cast<UINT>(outputs_.size());
+  return CountListedLocked(false);
 }
 
 MMRESULT VirtualMidiServices::midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* caps,
                                                 UINT capsSize) {
   std::lock_guard lock(mutex_);
-  if (deviceId >= inputs_.size())
+  const Port* port = ListedLocked(true, deviceId);
+  if (port == nullptr)
     return MMSYSERR_BADDEVICEID;
   if (caps == nullptr || capsSize < sizeof(MIDIINCAPSA))
     return MMSYSERR_INVALPARAM;
   std::memset(caps, 0, sizeof(MIDIINCAPSA));
-  const std::string& name = inputs_[deviceId]->name;
+  const std::string& name = port->name;
   std::memcpy(caps->szPname, name.data(), std::min<std::size_t>(name.size(), MAXPNAMELEN - 1));
   return MMSYSERR_NOERROR;
 }
@@ -378,12 +452,13 @@ MMRESULT VirtualMidiServices::midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* 
 MMRESULT VirtualMidiServices::midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* caps,
                                                  UINT capsSize) {
   std::lock_guard lock(mutex_);
-  if (deviceId >= outputs_.size())
+  const Port* port = ListedLocked(false, deviceId);
+  if (port == nullptr)
     return MMSYSERR_BADDEVICEID;
   if (caps == nullptr || capsSize < sizeof(MIDIOUTCAPSA))
     return MMSYSERR_INVALPARAM;
   std::memset(caps, 0, sizeof(MIDIOUTCAPSA));
-  const std::string& name = outputs_[deviceId]->name;
+  const std::string& name = port->name;
   std::memcpy(caps->szPname, name.data(), std::min<std::size_t>(name.size(), MAXPNAMELEN - 1));
   return MMSYSERR_NOERROR;
 }
@@ -396,7 +471,18 @@ MMRESULT VirtualMidiServices::LookUpLocked(MidiCall call, bool input, std::uintp
     port = nullptr;
     return *failure;
   }
-  return port ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+  if (port == nullptr)
+    return MMSYSERR_INVALHANDLE;
+  // A port whose device is gone still stops, resets and unprepares, so that
+  // it can be closed; what needs the driver fails.
+  const bool needsDriver = call == MidiCall::kInStart || call == MidiCall::kInAddBuffer ||
+                           call == MidiCall::kInPrepareHeader ||
+                           call == MidiCall::kOutPrepareHeader || call == MidiCall::kOutLongMsg;
+  if (!port->listed && needsDriver) {
+    port = nullptr;
+    return MMSYSERR_NODRIVER;
+  }
+  return MMSYSERR_NOERROR;
 }
 
 VirtualMidiServices::Port* VirtualMidiServices::FindOpenLocked(bool input, std::uintptr_t handle) {
@@ -406,22 +492,26 @@ VirtualMidiServices::Port* VirtualMidiServices::FindOpenLocked(bool input, std::
     if (port->handle == handle)
       return port.get();
   }
+  for (auto& port : replaced_) {
+    if (port->input == input && port->handle == handle)
+      return port.get();
+  }
   return nullptr;
 }
 
 MMRESULT VirtualMidiServices::Open(bool input, std::uintptr_t* handle, UINT deviceId,
                                    DWORD_PTR callback, DWORD_PTR instance) {
   std::unique_lock lock(mutex_);
-  if (auto failure =
-          InjectedFailureLocked(input ? MidiCall::kInOpen : MidiCall::kOutOpen, deviceId)) {
+  Port* listed = ListedLocked(input, deviceId);
+  if (auto failure = InjectedFailureLocked(input ? MidiCall::kInOpen : MidiCall::kOutOpen,
+                                           listed ? listed->device : deviceId)) {
     return *failure;
   }
-  auto& ports = input ? inputs_ : outputs_;
-  if (deviceId >= ports.size())
+  if (listed == nullptr)
     return MMSYSERR_BADDEVICEID;
   if (handle == nullptr)
     return MMSYSERR_INVALPARAM;
-  Port& port = *ports[deviceId];
+  Port& port = *listed;
   if (port.handle != 0)
     return MMSYSERR_ALLOCATED;
   port.handle = nextHandle_++;
@@ -432,7 +522,7 @@ MMRESULT VirtualMidiServices::Open(bool input, std::uintptr_t* handle, UINT devi
   // An update that opens the port the controller listens on begins a session.
   if (!input) {
     for (auto& controller : controllers_) {
-      if (controller->output == deviceId)
+      if (controller->output == port.device)
         controller->model.StartSession();
     }
   }
@@ -627,7 +717,7 @@ MMRESULT VirtualMidiServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, U
   done->header = header;
   ScheduleLocked(std::move(done));
 
-  for (std::size_t id = 0; id < controllers_.size(); ++id) {
+  for (std::size_t id = 0; id < controllers_.size() && !port->replaced; ++id) {
     Wiring& controller = *controllers_[id];
     if (controller.output != port->device)
       continue;

@@ -9,6 +9,15 @@
 // answers wait for the pause to end. Opening the output a controller listens
 // on starts a new session of its model.
 //
+// Ports leave the system as a real one's do. A controller that vanishes (a
+// USB cable pulled) takes its ports away: they are no longer listed, the
+// device numbers of the ports after them shift down, calls that need the
+// driver on a handle still open to them fail with MMSYSERR_NODRIVER (WinMM's
+// answer once a device's driver is gone), and nothing more arrives on them.
+// A controller that restarts (a new process on JACK) gets new ports of the
+// same names in the place of the old ones; handles still open to the old
+// ones work but lead nowhere, as an old JACK connection does.
+//
 // Locking: one mutex guards all state. It is never held while a callback
 // runs, because the input callback calls midiInAddBuffer from inside. Closing
 // a port waits until a callback in flight for it has returned, so that its
@@ -71,7 +80,10 @@ class VirtualMidiServices : public MidiServices {
   VirtualMidiServices(const VirtualMidiServices&) = delete;
   VirtualMidiServices& operator=(const VirtualMidiServices&) = delete;
 
-  // --- Building the system. Devices are numbered in the order they are added.
+  // --- Building the system. Ports are numbered in the order they are added;
+  // the number returned is the port's id, which the calls of this class take.
+  // WinMM's device numbers count the listed ports only: they are the ids
+  // until a port leaves the system.
   UINT AddInput(std::string productName);
   UINT AddOutput(std::string productName);
   // A controller that hears what is sent on the output and answers on each of
@@ -79,6 +91,13 @@ class VirtualMidiServices : public MidiServices {
   int AttachController(UINT output, std::vector<UINT> inputs, DeviceModelOptions options = {});
   // The controller goes silent; its ports stay.
   void UnplugController(int id);
+  // The controller and its ports leave the system, as vanishAfterMessages
+  // does once reached.
+  void VanishController(int id);
+  // The controller starts again, holding nothing, with the options it was
+  // attached with; its ports are replaced by new ones under the same ids and
+  // names (a vanished controller comes back).
+  void RestartController(int id);
   // The controller pauses from now for ms, as a scripted StallFault would.
   void PauseController(int id, std::uint32_t ms, bool queued);
   // A copy of the controller's state, taken under the lock.
@@ -97,7 +116,7 @@ class VirtualMidiServices : public MidiServices {
   void InjectForeignSysEx(UINT input);
 
   // --- Observation.
-  // Every long message sent on the output, in order.
+  // Every long message sent on the output, in order; after a restart, on the new port.
   std::vector<Bytes> SentMessages(UINT output) const;
   std::uint64_t CallCount(MidiCall call) const;
   std::size_t QueuedInputHeaders(UINT input) const;
@@ -136,6 +155,10 @@ class VirtualMidiServices : public MidiServices {
   struct Callback;
 
   Port* FindOpenLocked(bool input, std::uintptr_t handle);
+  // The port WinMM's device number names now, or nothing.
+  Port* ListedLocked(bool input, UINT_PTR deviceId);
+  UINT CountListedLocked(bool input) const;
+  void VanishLocked(std::size_t id);
   // Every call on an open port starts here: the call is counted, an injected
   // failure applies, and a handle that names no open port is refused. Returns
   // the result to give back, or MMSYSERR_NOERROR with port set.
@@ -159,8 +182,13 @@ class VirtualMidiServices : public MidiServices {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
+  // By id: the port that holds the id now, listed or vanished.
   std::vector<std::unique_ptr<Port>> inputs_;
   std::vector<std::unique_ptr<Port>> outputs_;
+  // Ports a restart replaced; kept, since a handle or a callback may still
+  // name them.
+  std::vector<std::unique_ptr<Port>> replaced_;
+  std::uint64_t nextSerial_ = 1;
   std::vector<std::unique_ptr<Wiring>> controllers_;
   std::vector<std::unique_ptr<FaultState>> faults_;
   std::deque<std::unique_ptr<Delivery>> deliveries_;  // by due time, then order

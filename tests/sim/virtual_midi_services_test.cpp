@@ -362,6 +362,212 @@ TEST_F(Wired, InjectedFailuresHitTheChosenCalls) {
   EXPECT_EQ(services_.midiInStart(hin_), MMSYSERR_NOERROR);
 }
 
+// A firmware block message of the given index: F0 00 20 32 7F 15 34 <n> ... F7.
+Bytes BlockMessage(std::size_t n) {
+  return {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x34, static_cast<std::uint8_t>(n & 0x7F),
+          0x00, 0xF7};
+}
+
+class Faulty : public Wired {
+ protected:
+  void SetUp() override {
+    Build({.blockFaults = {{.block = 0, .status = 0, .strayBefore = StrayMessage::kIdentityReply}},
+           .identityDelayMs = 150});
+    inRec_.requeue = true;
+  }
+};
+
+TEST_F(Faulty, TheStrayTheBlockReplyAndALateIdentityReplyArriveInTimeOrder) {
+  for (std::size_t n = 0; n < 20; ++n)
+    ASSERT_EQ(Send(BlockMessage(n)), MMSYSERR_NOERROR);
+  // Asked in the middle of a block: what arrived of it is dropped.
+  ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  std::vector<Bytes> arrived;
+  for (const Seen& seen : inRec_.Seen_()) {
+    if (seen.message == MIM_LONGDATA)
+      arrived.push_back(seen.data);
+  }
+  ASSERT_EQ(arrived.size(), 3u);
+  EXPECT_EQ(arrived[0][6], 0x02);  // the stray identity reply, 50 ms before...
+  EXPECT_EQ(arrived[1][6], 0x35);  // ...the block's reply,
+  EXPECT_EQ(arrived[2][6], 0x02);  // then the identity reply, 150 ms after its request
+  EXPECT_EQ(services_.Controller(controller_).AcceptedMessages(), 16u);
+  EXPECT_EQ(services_.Controller(controller_).PendingMessages(), 0u);
+}
+
+// Ports listed before, between and after the controller's.
+class TwoNeighbours : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    services_.AddInput("Before In");
+    in_ = services_.AddInput("Korvane In");
+    services_.AddInput("After In");
+    services_.AddOutput("Before Out");
+    out_ = services_.AddOutput("Korvane Out");
+    services_.AddOutput("After Out");
+    recorder_.services = &services_;
+    recorder_.requeue = true;
+  }
+
+  void OpenController() {
+    ASSERT_EQ(services_.midiInOpen(&hin_, in_, reinterpret_cast<DWORD_PTR>(&InProc),
+                                   reinterpret_cast<DWORD_PTR>(&recorder_), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    recorder_.in = hin_;
+    ASSERT_EQ(services_.midiOutOpen(&hout_, out_, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+    buffer_.assign(64, 0);
+    inHeader_.lpData = buffer_.data();
+    inHeader_.dwBufferLength = 64;
+    ASSERT_EQ(services_.midiInPrepareHeader(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(services_.midiInAddBuffer(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(services_.midiInStart(hin_), MMSYSERR_NOERROR);
+  }
+
+  MMRESULT SendOn(HMIDIOUT handle, Bytes message) {
+    MIDIHDR header{};
+    header.lpData = reinterpret_cast<char*>(message.data());
+    header.dwBufferLength = static_cast<DWORD>(message.size());
+    MMRESULT result = services_.midiOutPrepareHeader(handle, &header, sizeof(MIDIHDR));
+    if (result == MMSYSERR_NOERROR)
+      result = services_.midiOutLongMsg(handle, &header, sizeof(MIDIHDR));
+    services_.midiOutUnprepareHeader(handle, &header, sizeof(MIDIHDR));
+    return result;
+  }
+
+  std::vector<std::string> InputNames() {
+    std::vector<std::string> names;
+    for (UINT i = 0; i < services_.midiInGetNumDevs(); ++i) {
+      MIDIINCAPSA caps{};
+      EXPECT_EQ(services_.midiInGetDevCapsA(i, &caps, sizeof caps), MMSYSERR_NOERROR);
+      names.push_back(caps.szPname);
+    }
+    return names;
+  }
+  std::vector<std::string> OutputNames() {
+    std::vector<std::string> names;
+    for (UINT i = 0; i < services_.midiOutGetNumDevs(); ++i) {
+      MIDIOUTCAPSA caps{};
+      EXPECT_EQ(services_.midiOutGetDevCapsA(i, &caps, sizeof caps), MMSYSERR_NOERROR);
+      names.push_back(caps.szPname);
+    }
+    return names;
+  }
+
+  void CloseController() {
+    recorder_.requeue = false;  // the reset hands the buffer back for good
+    EXPECT_EQ(services_.midiInReset(hin_), MMSYSERR_NOERROR);
+    EXPECT_EQ(services_.midiInClose(hin_), MMSYSERR_NOERROR);
+    EXPECT_EQ(services_.midiOutClose(hout_), MMSYSERR_NOERROR);
+  }
+
+  using Names = std::vector<std::string>;
+  VirtualMidiServices services_;
+  UINT in_ = 0, out_ = 0;
+  HMIDIIN hin_ = nullptr;
+  HMIDIOUT hout_ = nullptr;
+  Recorder recorder_;
+  std::vector<char> buffer_;
+  MIDIHDR inHeader_{};
+};
+
+TEST_F(TwoNeighbours, AVanishedControllerTakesItsPortsOutOfTheSystemAndARestartBringsThemBack) {
+  const int controller = services_.AttachController(out_, {in_}, {.vanishAfterMessages = 20});
+  OpenController();
+  for (std::size_t n = 0; n < 16; ++n)
+    ASSERT_EQ(SendOn(hout_, BlockMessage(n)), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);  // block 0's reply
+  for (std::size_t n = 16; n < 20; ++n)
+    ASSERT_EQ(SendOn(hout_, BlockMessage(n)), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(services_.Controller(controller).AcceptedFirmwareWithPartial().size(), 20u * 10);
+
+  // The ports after it shift down; the old numbers name other ports or none.
+  EXPECT_EQ(InputNames(), (Names{"Before In", "After In"}));
+  EXPECT_EQ(OutputNames(), (Names{"Before Out", "After Out"}));
+  MIDIINCAPSA caps{};
+  EXPECT_EQ(services_.midiInGetDevCapsA(2, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
+  HMIDIOUT other = nullptr;
+  ASSERT_EQ(services_.midiOutOpen(&other, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.SentMessages(2).size(), 0u);
+  EXPECT_EQ(SendOn(other, kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.SentMessages(2).size(), 1u);  // "After Out", now device 1
+  EXPECT_EQ(services_.midiOutClose(other), MMSYSERR_NOERROR);
+
+  // Its handles: sends fail, nothing arrives, and they still close.
+  EXPECT_EQ(SendOn(hout_, kIdentityRequestW), MMSYSERR_NODRIVER);
+  services_.InjectInput(in_, kIdentityRequestW);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+  CloseController();
+
+  // Plugged in again: listed in its place, holding nothing, answering.
+  services_.RestartController(controller);
+  EXPECT_EQ(InputNames(), (Names{"Before In", "Korvane In", "After In"}));
+  EXPECT_TRUE(services_.Controller(controller).AcceptedFirmwareWithPartial().empty());
+  OpenController();
+  const std::size_t before = recorder_.Count(MIM_LONGDATA);
+  EXPECT_EQ(SendOn(hout_, kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), before + 1);
+  CloseController();
+}
+
+TEST_F(TwoNeighbours, ARestartedControllersOldHandlesLeadNowhere) {
+  const int controller = services_.AttachController(out_, {in_});
+  OpenController();
+  for (std::size_t n = 0; n < 20; ++n)
+    ASSERT_EQ(SendOn(hout_, BlockMessage(n)), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  ASSERT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+
+  services_.RestartController(controller);
+  EXPECT_EQ(InputNames(), (Names{"Before In", "Korvane In", "After In"}));
+  EXPECT_EQ(OutputNames(), (Names{"Before Out", "Korvane Out", "After Out"}));
+  EXPECT_EQ(services_.Controller(controller).AcceptedMessages(), 0u);
+
+  // The old output still sends, into nothing; nothing reaches the old input.
+  EXPECT_EQ(SendOn(hout_, kIdentityRequestW), MMSYSERR_NOERROR);
+  services_.InjectInput(in_, kIdentityRequestW);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(services_.Controller(controller).IdentityRequests(), 0u);
+
+  // The new ports are free to open beside the old handles, and answer.
+  const HMIDIIN oldIn = hin_;
+  const HMIDIOUT oldOut = hout_;
+  Recorder fresh;
+  fresh.services = &services_;
+  fresh.requeue = true;
+  HMIDIIN newIn = nullptr;
+  HMIDIOUT newOut = nullptr;
+  ASSERT_EQ(services_.midiInOpen(&newIn, in_, reinterpret_cast<DWORD_PTR>(&InProc),
+                                 reinterpret_cast<DWORD_PTR>(&fresh), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  fresh.in = newIn;
+  ASSERT_EQ(services_.midiOutOpen(&newOut, out_, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  std::vector<char> newBuffer(64);
+  MIDIHDR newHeader{};
+  newHeader.lpData = newBuffer.data();
+  newHeader.dwBufferLength = 64;
+  ASSERT_EQ(services_.midiInPrepareHeader(newIn, &newHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services_.midiInAddBuffer(newIn, &newHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services_.midiInStart(newIn), MMSYSERR_NOERROR);
+  EXPECT_EQ(SendOn(newOut, kIdentityRequestW), MMSYSERR_NOERROR);
+  ASSERT_TRUE(services_.WaitIdle());
+  EXPECT_EQ(fresh.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+  fresh.requeue = false;
+  recorder_.requeue = false;
+  EXPECT_EQ(services_.midiInReset(newIn), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.midiInClose(newIn), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.midiOutClose(newOut), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.midiInReset(oldIn), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.midiInClose(oldIn), MMSYSERR_NOERROR);
+  EXPECT_EQ(services_.midiOutClose(oldOut), MMSYSERR_NOERROR);
+}
+
 TEST(VirtualMidiServices, ProbabilisticFailuresFollowTheSeed) {
   auto pattern = [](std::uint32_t seed) {
     VirtualMidiServices services;
