@@ -93,14 +93,16 @@ struct RtMidiServices::Impl {
       entry = devices.Entries()[deviceId];
       id = nextHandle++;
     }
-    // Another updater holding the port answers as WinMM does for a port held
-    // elsewhere. Taken before anything is made, so a refused open leaves no
-    // trace in the MIDI system.
+    // Another updater holding the port, or a lock that cannot be taken,
+    // answers as WinMM does for a port held elsewhere. Taken before anything
+    // is made, so a refused open leaves no trace in the MIDI system.
     PortLock lock;
     const bool input = std::is_same_v<Port, InputPort>;
-    if (lock.Take(rtmidi_backend::PortLockKey(LockApiName(entry.api), input, entry.portName)) ==
-        PortLock::Outcome::kBusy) {
-      return MMSYSERR_ALLOCATED;
+    const std::string key =
+        rtmidi_backend::PortLockKey(LockApiName(entry.api), input, entry.portName);
+    if (const MMRESULT locked = rtmidi_backend::LockForOpen(lock, key, entry.portName);
+        locked != MMSYSERR_NOERROR) {
+      return locked;
     }
     const auto h = reinterpret_cast<Handle>(id);
     const auto function =
