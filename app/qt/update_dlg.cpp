@@ -13,6 +13,7 @@
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/panel_picture.h"
+#include "midi/backend_notice.h"
 #include "run/texts.h"
 
 namespace korvane {
@@ -48,12 +49,16 @@ CUpdateDlg::CUpdateDlg(MidiServices& midi, QWidget* parent)
         // Exit posts the close request: it arrives like the close box's.
         QMetaObject::invokeMethod(
             this, [this] { close(); }, Qt::QueuedConnection);
-      }) {}
+      }) {
+  // Why a port is not used goes to the log, from whichever thread opened it.
+  SetBackendNoticeSink([this](const std::string& text) { state_->log.AppendLog("\r\n" + text); });
+}
 
 CUpdateDlg::~CUpdateDlg() {
   // The user declined the release, or the dialog never ran: workers still
   // must stop before the state they use goes.
   workflow_.Shutdown([this] { window_.StopCalls(); });
+  SetBackendNoticeSink(nullptr);  // no port is opened after the workers are gone
 }
 
 void CUpdateDlg::BuildControls() {
