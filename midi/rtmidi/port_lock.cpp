@@ -75,8 +75,11 @@ std::string PrepareFolder(const std::string& folder) {
 }  // namespace
 
 std::string PortLockFolder() {
+  // Some systems keep /run/lock to root (0755): users could not make the
+  // folder there. Its mode is the same for every process, so all choose alike.
   struct stat info {};
-  const bool runLock = stat("/run/lock", &info) == 0 && S_ISDIR(info.st_mode);
+  const bool runLock = stat("/run/lock", &info) == 0 && S_ISDIR(info.st_mode) &&
+                       (info.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
   return runLock ? "/run/lock/korvane-update" : "/tmp/korvane-update";
 }
 

@@ -22,7 +22,8 @@
 
 namespace korvane::rtmidi_backend {
 
-// /run/lock/korvane-update, or /tmp/korvane-update where /run/lock is missing.
+// /run/lock/korvane-update where /run/lock is open to all as /tmp is, else
+// /tmp/korvane-update.
 std::string PortLockFolder();
 
 class PortLock {
