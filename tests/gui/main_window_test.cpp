@@ -166,7 +166,9 @@ class MainWindowTest : public QObject {
       d->CancelButton()->click();
     });
     rig.dialog->Button(kRescanButton)->click();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.midi.Controller(rig.controller).IdentityRequests() == 2, kLong);
+    // The update asked four times (the scan and its confirmation, the pair
+    // before the first block); the rescan asks and confirms.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.midi.Controller(rig.controller).IdentityRequests() == 6, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(
         !rig.dialog->State().portPairList.has_value() && !rig.dialog->Flow().PortsOpen(), kLong);
     QTRY_VERIFY(rig.dialog->Button(kRescanButton)->isVisible());
