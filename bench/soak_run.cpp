@@ -177,6 +177,7 @@ RunResult Execute(const RunPlan& plan) {
     if (p == plan.chosenPair) {
       result.holdsImage = controller.AcceptedFirmwareWithPartial() == plan.image;
       result.chosenMessages = controller.FirmwareMessages();
+      result.heldMessages = controller.AcceptedMessages();
     } else if (controller.FirmwareMessages() > 0 || controller.BlocksReceived() > 0) {
       result.unchosenReceived = true;
     }

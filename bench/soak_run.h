@@ -15,8 +15,10 @@ struct RunResult {
   Verdict verdict = Verdict::kNone;
   // Does the chosen controller hold exactly the image?
   bool holdsImage = false;
-  // Firmware messages the chosen controller received (after a restart: the new one).
+  // Firmware messages the chosen controller received (after a restart: the
+  // new one), and how many it holds.
   std::size_t chosenMessages = 0;
+  std::size_t heldMessages = 0;
   // A controller that was not chosen received a firmware message or a block.
   bool unchosenReceived = false;
   // kSecondUpdater: ports a second updater could open during the run.

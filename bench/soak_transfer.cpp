@@ -73,11 +73,17 @@ std::string Describe(const RunPlan& plan, const RunResult& r) {
     what = "no verdict";
   if (Mismatch(plan, r)) {
     what += what.empty() ? "" : "; ";
-    what += plan.fault == Fault::kLockFolders     ? "the second take of the lock was held"
-            : r.secondUpdaterPorts > 0            ? "a second updater opened the ports"
-            : r.verdict == Verdict::kSuccess      ? "success over wrong firmware"
-            : r.verdict != Verdict::kDeviceSilent ? "firmware went out, or no silent-device verdict"
-                                                  : "the restarted controller received firmware";
+    if (plan.fault == Fault::kLockFolders)
+      what += "the second take of the lock was held";
+    else if (r.secondUpdaterPorts > 0)
+      what += "a second updater opened the ports";
+    else if (r.verdict == Verdict::kSuccess)
+      what += "success over wrong firmware (" + std::to_string(r.heldMessages) + " of " +
+              std::to_string(plan.messages) + " messages held)";
+    else if (r.verdict != Verdict::kDeviceSilent)
+      what += "no silent-device verdict";
+    else
+      what += "the restarted controller received firmware";
   }
   if (r.unchosenReceived) {
     what += what.empty() ? "" : "; ";
@@ -133,6 +139,19 @@ void PrintRow(const char* name, const char* model, const Row& row) {
   std::printf("%-24s %-9s %5d %7d %6d %5d %6d %6d %6d %8d %8s %8d\n", name, model, row.runs,
               row.successes, row.dangers, row.lost, row.silent, row.falseAlarms, row.undetectable,
               row.unchosen, rate, row.mismatches);
+}
+
+std::string OneLine(const std::string& log) {
+  std::string line;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    if (log.compare(i, 2, "\r\n") == 0) {
+      line += i == 0 ? "" : " | ";
+      ++i;
+    } else {
+      line += log[i];
+    }
+  }
+  return line;
 }
 
 const char* ModelLabel(const RunPlan& plan) {
@@ -210,6 +229,9 @@ int main(int argc, char** argv) {
       notes.push_back("run " + std::to_string(i) + " (seed " + std::to_string(plan.seed) + ", " +
                       korvane::soak::FaultName(plan.fault) + ", " + ModelLabel(plan) + ", " +
                       std::to_string(plan.messages) + " messages): " + what);
+      // A mismatch may depend on the timing of that moment: its log shows
+      // what the updater saw.
+      notes.push_back("  log: " + OneLine(r.log));
     }
   }
 
