@@ -52,20 +52,27 @@ fds_point_to_null() {
 "$sim" --api jack --save "$work/received.syx" <&- >&- 2>&- &
 sim_pid=$!
 pids+=("$sim_pid")
+"$sim" make-image --model TRW1000 --messages 64 --length 64 "$work/update.syx" >/dev/null
+# With its output closed the controller cannot say it is ready, and a listed
+# port may not answer yet: ask it, with a device name that picks nothing (so
+# nothing is sent), until it shows in the device list.
 for _ in $(seq 600); do
-  "$flash" --list 2>/dev/null | grep -q 'Korvane Sim In' && break
+  answer=$("$flash" --device no-such-device "$work/update.syx" 2>&1)
+  grep -q ' answered:' <<<"$answer" && break
   sleep 0.1
 done
 fds_point_to_null korvane-sim "$sim_pid"
-
-"$sim" make-image --model TRW1000 --messages 64 --length 64 "$work/update.syx" >/dev/null
 "$flash" --log "$work/update.log" "$work/update.syx" <&- >&- 2>&- &
 flash_pid=$!
 sleep 1
 fds_point_to_null korvane-flash "$flash_pid"
 wait "$flash_pid"
 status=$?
-[ "$status" -eq 0 ] || { echo "FAIL: korvane-flash exit status $status"; failed=1; }
+if [ "$status" -ne 0 ]; then
+  echo "FAIL: korvane-flash exit status $status; its log:"
+  cat "$work/update.log"
+  failed=1
+fi
 tail -c 32 "$work/update.log" | grep -q 'Update successfully completed\.$' ||
   { echo "FAIL: the log does not end in success"; failed=1; }
 # The MIDI system is intact for the next program.

@@ -116,6 +116,14 @@ TEST(Recovery, NothingFollowsTheLastBlock) {
   EXPECT_TRUE(whole.state.log.Text().ends_with(kSuccessText));
   EXPECT_EQ(whole.midi.Controller(whole.controller).IdentityRequests(), 2u);  // before block 1
   EXPECT_TRUE(whole.DeviceHoldsImage());
+  // Gone with its ports two messages before the end (a USB cable pulled):
+  // the pair is no longer listed, and nobody acknowledged those messages.
+  Rig vanished(20, DeviceModelOptions{.vanishAfterMessages = 18});
+  TransferWorker(vanished.state);
+  EXPECT_TRUE(vanished.state.log.Text().ends_with(std::string(kLostConnectionText) + kDangerText))
+      << vanished.state.log.Text();
+  EXPECT_EQ(vanished.state.Outcome(), RunOutcome::kLostConnection);
+  EXPECT_FALSE(vanished.DeviceHoldsImage());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "tests/update/procedure_rig.h"
 #include "update/connection_probe.h"
 #include "update/message_cutter.h"
+#include "update/port_scan.h"
 #include "update/transfer_texts.h"
 
 namespace korvane::testing {
@@ -236,6 +237,23 @@ TEST(TransferTest, DeviceThatDoesNotAnswerBeforeTheFirstBlockGetsNothing) {
     EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
     EXPECT_FALSE(rig.state.busy.IsBusy());
   }
+}
+
+// Restarted between the choice and the first block (a new process behind the
+// same port names): the pair opened for the scan leads nowhere now, and the
+// new controller gets nothing.
+TEST(TransferTest, ControllerRestartedAfterTheScanGetsNothing) {
+  TransferRig rig(MakeImage(32));
+  rig.OpenPorts();
+  PortScanWorker(rig.state);
+  ApplyDeviceChoice(rig.state, 0);
+  ASSERT_EQ(rig.state.portPairList, (std::vector<PortPair>{{0, 0}, kPairListEnd}));
+  rig.midi.RestartController(rig.controller);
+  TransferWorker(rig.state);
+
+  EXPECT_TRUE(rig.Log().ends_with(kDeviceSilentText)) << rig.Log();
+  EXPECT_EQ(rig.Device().FirmwareMessages(), 0u);
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kPortsUnusable);
 }
 
 // A message longer than the MIDI system carries whole could never arrive.
