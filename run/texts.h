@@ -76,6 +76,8 @@ inline constexpr const char* kDeviceSilentText =
 inline constexpr const char* kMessageTooLongFormat =
     "\r\nThe update file holds a message of %zu bytes, and this MIDI connection carries %zu at "
     "most; nothing was sent.";
+// After "timeout ERROR": the block's OK came after the wait; it is not sent again.
+inline constexpr const char* kLateOkText = " - its reply came late: OK\r\n";
 inline constexpr const char* kWaitFailedText = "waiting for the reply failed";
 // Followed by what failed and ")".
 inline constexpr const char* kWorkerFailedText =

@@ -23,14 +23,16 @@ enum class Attempt { kAnswered, kNoAnswer, kFailed };
 // callback has handed the buffer back.
 class Probe {
  public:
-  // With a name, only an identity reply that carries it answers.
-  Probe(UpdateState& state, PortRecord& input, PortRecord& output,
-        std::optional<std::string> name = std::nullopt)
+  // With a name, only an identity reply that carries it answers. With late,
+  // a reply to the block that the probe finds on its way is kept there.
+  Probe(UpdateState& state, PortRecord& input, PortRecord& output, std::optional<std::string> name,
+        LateBlockReply* late)
       : midi_(state.midi),
         log_(state.log),
         input_(input),
         output_(output),
-        name_(std::move(name)) {}
+        name_(std::move(name)),
+        late_(late) {}
 
   // Sends the request twice and waits for its answer.
   Attempt SendPairAndWait();
@@ -67,6 +69,7 @@ class Probe {
   PortRecord& input_;
   PortRecord& output_;
   const std::optional<std::string> name_;
+  LateBlockReply* const late_;
 };
 
 Attempt Probe::SendPairAndWait() {
@@ -109,6 +112,11 @@ Attempt Probe::AwaitAnswer() {
 
 bool Probe::Requeue() {
   MIDIHDR& in = *input_.header;
+  if (late_ != nullptr && input_.event->IsSet()) {
+    const std::span<const std::uint8_t> reply = HeaderBytes(input_);
+    if (IsReplyTo(reply, late_->sentCommand))
+      late_->status = BlockReplyStatus(reply).value_or(0xFF);
+  }
   input_.event->Reset();
   in.dwBytesRecorded = 0;
   in.dwFlags &= ~MHDR_DONE;
@@ -122,7 +130,7 @@ namespace {
 // Asks for the identity on the pair, up to kProbeAttempts times; the output
 // header holds the request and is left prepared.
 bool AskIdentity(UpdateState& state, PortRecord& input, PortRecord& output, std::uint8_t modelByte,
-                 std::optional<std::string> name) {
+                 std::optional<std::string> name, LateBlockReply* late) {
   MIDIHDR& out = *output.header;
   const DWORD keptLength = out.dwBufferLength;
   if (output.buffer.size() < kIdentityRequestLength &&
@@ -134,7 +142,7 @@ bool AskIdentity(UpdateState& state, PortRecord& input, PortRecord& output, std:
       std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(out.lpData), kIdentityRequestLength));
   out.dwBufferLength = kIdentityRequestLength;
 
-  Probe probe(state, input, output, std::move(name));
+  Probe probe(state, input, output, std::move(name), late);
   Attempt attempt = Attempt::kFailed;
   if (ReportMidiResult(state.log,
                        state.midi.midiOutPrepareHeader(output.outHandle, &out, sizeof(MIDIHDR)),
@@ -154,14 +162,14 @@ bool AskIdentity(UpdateState& state, PortRecord& input, PortRecord& output, std:
 }  // namespace
 
 bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
-                     std::uint8_t modelByte) {
+                     std::uint8_t modelByte, LateBlockReply* late) {
   if (ReportMidiResult(
           state.log,
           state.midi.midiOutUnprepareHeader(output.outHandle, output.header.get(), sizeof(MIDIHDR)),
           kMidiOutUnprepareHeader) != MMSYSERR_NOERROR) {
     return false;
   }
-  return AskIdentity(state, input, output, modelByte, std::nullopt);
+  return AskIdentity(state, input, output, modelByte, std::nullopt, late);
 }
 
 bool ConfirmDevice(UpdateState& state, PortRecord& input, PortRecord& output,
@@ -171,7 +179,7 @@ bool ConfirmDevice(UpdateState& state, PortRecord& input, PortRecord& output,
   std::optional<std::string> name;
   if (output.deviceName[0] != '\0')
     name.emplace(output.deviceName, strnlen(output.deviceName, sizeof output.deviceName));
-  const bool answered = AskIdentity(state, input, output, modelByte, std::move(name));
+  const bool answered = AskIdentity(state, input, output, modelByte, std::move(name), nullptr);
   MIDIHDR& out = *output.header;
   if (out.dwFlags & MHDR_PREPARED) {
     ReportMidiResult(state.log,

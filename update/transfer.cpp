@@ -73,6 +73,7 @@ class TransferRun {
   std::size_t position_ = 0;
   int messageCounter_ = 0;
   std::size_t blockStart_ = 0;
+  std::optional<std::size_t> nextBlockStart_;
   int retryCounter_ = 0;
   bool connected_ = true;
   int totalBlocks_ = 0;
@@ -180,6 +181,10 @@ void TransferRun::SendLoop() {
 }
 
 bool TransferRun::SendOne(const CutMessage& message) {
+  // A block starts at its first message tried, not its first one sent: a
+  // retry must carry a first message that the MIDI system refused.
+  if (messageCounter_ % kBlockMessages == 0 && !nextBlockStart_)
+    nextBlockStart_ = message.offset;
   MIDIHDR& header = *output_.header;
   if (header.dwBufferLength != message.length || output_.buffer.size() != message.length) {
     if (!output_.ResizeBuffer(message.length)) {
@@ -202,7 +207,8 @@ bool TransferRun::SendOne(const CutMessage& message) {
     dropped_.erase(message.offset);
     state_.firmwareSent.store(true, std::memory_order_release);
     if (messageCounter_ % kBlockMessages == 0) {
-      blockStart_ = message.offset;
+      blockStart_ = nextBlockStart_.value_or(message.offset);
+      nextBlockStart_.reset();
       LogBlockStart();
     } else {
       state_.window.ProgressSetPosition(messageCounter_ % kBlockMessages);
@@ -243,6 +249,7 @@ void TransferRun::LogBlockStart() {
 // on the input) is handed back unread and the wait goes on for the rest of
 // its 300 ms. A later block's OK says nothing about this one.
 void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
+  const std::size_t blockEnd = position_;
   const std::uint32_t start = timeGetTime();
   for (;;) {
     const std::uint32_t elapsed = timeGetTime() - start;
@@ -272,14 +279,25 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
       return;
     }
     BlockFailed(kTimeoutText);
-    // A reply that came after the time-out is not the probe's answer. An
-    // event that is not set needs no reset, and leaving it alone cannot lose
-    // a buffer handed back just now.
-    if (input_.event->IsSet())
+    // A reply that came after the wait, now or while the probe asks, still
+    // answers this block: taken, it must not be sent again, since a
+    // controller that cannot place a block would store it twice.
+    LateBlockReply late{sentCommand};
+    if (input_.event->IsSet()) {
+      const std::span<const std::uint8_t> reply = HeaderBytes(input_);
+      if (IsReplyTo(reply, sentCommand))
+        late.status = BlockReplyStatus(reply).value_or(0xFF);
       Rearm();
+    }
     const std::size_t modelAt = blockStart_ + kModelIndex;
     const std::uint8_t model = modelAt < image_.size() ? image_[modelAt] : 0;
-    connected_ = ProbeConnection(state_, input_, output_, model);
+    connected_ = ProbeConnection(state_, input_, output_, model, &late);
+    if (connected_ && late.status == 0) {
+      state_.log.AppendLog(kLateOkText);
+      messageCounter_ += kBlockMessages;
+      retryCounter_ = 0;
+      position_ = blockEnd;
+    }
     return;
   }
 }

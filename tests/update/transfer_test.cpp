@@ -177,9 +177,12 @@ TEST(TransferTest, TenUnansweredRetriesEndInDangerWhileTheProbeSucceeds) {
   expected += kDanger;
   EXPECT_EQ(rig.Log(), expected);
   // The question before the first block and eleven probes, each sending its
-  // request twice.
-  EXPECT_EQ(rig.Device().IdentityRequests(), 24u);
-  EXPECT_EQ(rig.midi.SentMessages(0).size(), 11u * 16u + 24u);
+  // request twice at least once (again when a loaded machine delays an
+  // answer past 300 ms); nothing else but the eleven attempts at the block.
+  const std::size_t requests = rig.Device().IdentityRequests();
+  EXPECT_GE(requests, 24u);
+  EXPECT_EQ(requests % 2, 0u);
+  EXPECT_EQ(rig.midi.SentMessages(0).size(), 11u * 16u + requests);
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_EQ(rig.window.ProgressPosition(), 15);  // kept after danger
   EXPECT_EQ(rig.state.Outcome(), RunOutcome::kDanger);
