@@ -78,6 +78,8 @@ inline constexpr const char* kMessageTooLongFormat =
     "most; nothing was sent.";
 // After "timeout ERROR": the block's OK came after the wait; it is not sent again.
 inline constexpr const char* kLateOkText = " - its reply came late: OK\r\n";
+inline constexpr const char* kAnsweredTwiceText =
+    "\r\nA block was answered after it had been sent again; the controller may hold it twice.";
 inline constexpr const char* kWaitFailedText = "waiting for the reply failed";
 // Followed by what failed and ")".
 inline constexpr const char* kWorkerFailedText =

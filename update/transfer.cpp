@@ -82,6 +82,10 @@ class TransferRun {
   bool broken_ = false;
   // Nothing was sent: the controller is as it was.
   bool nothingSent_ = false;
+  // A block went unanswered in this run, and later an OK came that no wait
+  // took: some attempt was taken and sent again.
+  bool timedOut_ = false;
+  bool answeredTwice_ = false;
   // Offsets of the messages whose latest sending failed: each is missing from
   // the device's firmware until an attempt of its block carries it, and the
   // run may not end in success while any is.
@@ -279,6 +283,7 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
       return;
     }
     BlockFailed(kTimeoutText);
+    timedOut_ = true;
     // A reply that came after the wait, now or while the probe asks, still
     // answers this block: taken, it must not be sent again, since a
     // controller that cannot place a block would store it twice.
@@ -315,10 +320,20 @@ void TransferRun::Rearm() {
     state_.ports.RequeueInputBuffer(input_);
 }
 
-// Whatever arrived while the block was being sent is thrown away.
+// Whatever arrived while the block was being sent is thrown away. An OK
+// among it, once a block went unanswered, answers an attempt that was sent
+// again all the same: a controller that cannot place a block then holds it
+// twice, and the run may not end in success.
 void TransferRun::Drain() {
   if (!input_.event->IsSet())
     return;
+  if (timedOut_) {
+    const std::span<const std::uint8_t> reply = HeaderBytes(input_);
+    if (HasMessageHeader(reply) && reply.size() > kCommandIndex &&
+        reply[kCommandIndex] == kCmdBlockReply && BlockReplyStatus(reply) == std::uint8_t{0}) {
+      answeredTwice_ = true;
+    }
+  }
   Rearm();
 }
 
@@ -343,7 +358,9 @@ void TransferRun::Finish(BusyScope& busy) {
     state_.log.AppendLog(kLostConnectionText);
     state_.log.AppendLog(kDangerText);
     state_.Record(RunOutcome::kLostConnection);
-  } else if (retryCounter_ != 0 || stopped_ || broken_ || !dropped_.empty()) {
+  } else if (retryCounter_ != 0 || stopped_ || broken_ || !dropped_.empty() || answeredTwice_) {
+    if (answeredTwice_)
+      state_.log.AppendLog(kAnsweredTwiceText);
     state_.log.AppendLog(kDangerText);
     state_.Record(stopped_ ? RunOutcome::kStopped : RunOutcome::kDanger);
   } else {

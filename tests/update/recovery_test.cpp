@@ -102,6 +102,20 @@ TEST(Recovery, LostMessagesAndALateReplyAreSentAgainAndEndInSuccess) {
   }
 }
 
+// Block 1's OK comes 500 ms late, after the probe found the controller and
+// once block 1 was sent again: a controller that cannot place a block stores
+// it twice, and the OK that no wait took says so. No success.
+TEST(Recovery, AnOkAfterTheBlockWasSentAgainForbidsSuccess) {
+  DeviceModelOptions plain;
+  plain.blockFaults = {BlockFault{.block = 0, .status = 0, .extraDelayMs = 500}};
+  Rig rig(64, plain);
+  TransferWorker(rig.state);
+  const std::string log = rig.state.log.Text();
+  EXPECT_FALSE(rig.DeviceHoldsImage());
+  EXPECT_TRUE(log.ends_with(std::string(kAnsweredTwiceText) + kDangerText)) << log;
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kDanger);
+}
+
 TEST(Recovery, AMessageRefusedOnceIsForgivenWhenItsBlockIsAcknowledgedWithIt) {
   // The addressed controller refuses the block that lacks the message; the
   // retry carries it and is acknowledged. The first and third firmware
