@@ -102,14 +102,22 @@ TEST_F(HonestVerdict, StrayMessagesBeforeBlockRepliesArePassedOver) {
 // anywhere. Both orders of the two on the MIDI system are tried.
 TEST_F(HonestVerdict, ALateAnswerDuringTheScanPairsNothing) {
   const std::string image = MakeImage(32, 64);
-  for (const auto& [latePort, otherPort] : {std::pair{"Sim A", "Sim B"}, {"Sim D", "Sim C"}}) {
-    SCOPED_TRACE(latePort);
-    ChildProcess& late = StartSim(latePort, {"--identity-delay", "350"});
-    ChildProcess& other = StartSim(otherPort, {"--model", "TRV1000"});
+  for (const bool lateFirst : {true, false}) {
+    SCOPED_TRACE(lateFirst ? "late one started first" : "late one started last");
+    const std::string latePort = lateFirst ? "Sim A" : "Sim D";
+    const std::string otherPort = lateFirst ? "Sim B" : "Sim C";
+    ChildProcess* late = nullptr;
+    ChildProcess* other = nullptr;
+    if (lateFirst)
+      late = &StartSim(latePort, {"--identity-delay", "350"});
+    other = &StartSim(otherPort, {"--model", "TRV1000"});
+    if (!lateFirst)
+      late = &StartSim(latePort, {"--identity-delay", "350"});
     const RunResult flash = Flash({}, image);
     EXPECT_EQ(flash.status, 3) << flash.out << flash.err;
-    EXPECT_EQ(StopSim(late, latePort), "");
-    EXPECT_EQ(StopSim(other, otherPort), "");
+    EXPECT_TRUE(ReadFile(LogPath()).ends_with(kNoDeviceText)) << ReadFile(LogPath());
+    EXPECT_EQ(StopSim(*late, latePort), "");
+    EXPECT_EQ(StopSim(*other, otherPort), "");
   }
 }
 
