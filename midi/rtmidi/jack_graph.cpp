@@ -58,13 +58,17 @@ struct JackGraph::Client {
 JackGraph::JackGraph() = default;
 JackGraph::~JackGraph() = default;
 
-std::vector<std::string> JackGraph::OwnConnections(const std::string& peerPort) {
-  std::vector<std::string> own;
+bool JackGraph::Connect() {
   if (!client_ || !client_->Usable()) {
     client_.reset();
     client_ = std::make_unique<Client>();
   }
-  if (!client_->Usable())
+  return client_->Usable();
+}
+
+std::vector<std::string> JackGraph::OwnConnections(const std::string& peerPort) {
+  std::vector<std::string> own;
+  if (!Connect())
     return own;
   jack_port_t* port = jack_port_by_name(client_->handle, peerPort.c_str());
   if (port == nullptr)
@@ -96,20 +100,26 @@ MMRESULT JackGraph::WaitUntilLive(const std::string& peerPort,
       return MIDIERR_NOTREADY;
     std::this_thread::sleep_for(kPoll);
   }
-  // The frame clock of the last cycle moves only when the server runs one:
-  // two periods past this point, a cycle that began after the connection was
-  // recorded has completed.
+  // Two periods on, a cycle that began after the connection was recorded has
+  // completed. Past the deadline the port is used as it is: the connection is
+  // recorded, and a server this slow applies it at its next cycle.
+  WaitTwoPeriods(std::chrono::duration_cast<std::chrono::milliseconds>(std::max(
+      deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration{})));
+  return MMSYSERR_NOERROR;
+}
+
+void JackGraph::WaitTwoPeriods(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  if (!Connect())
+    return;
+  // The frame clock of the last cycle moves only when the server runs one.
   const std::uint32_t since = jack_last_frame_time(client_->handle);
   const std::uint32_t period = jack_get_buffer_size(client_->handle);
   while (client_->Usable() &&
-         FramesSince(since, jack_last_frame_time(client_->handle)) < 2 * period) {
-    // Past the deadline the port is used as it is: the connection is
-    // recorded, and a server this slow applies it at its next cycle.
-    if (std::chrono::steady_clock::now() >= deadline)
-      break;
+         FramesSince(since, jack_last_frame_time(client_->handle)) < 2 * period &&
+         std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(kPoll);
   }
-  return MMSYSERR_NOERROR;
 }
 
 #else
@@ -127,6 +137,8 @@ MMRESULT JackGraph::WaitUntilLive(const std::string&, const std::vector<std::str
                                   std::chrono::milliseconds) {
   return MMSYSERR_NOERROR;
 }
+
+void JackGraph::WaitTwoPeriods(std::chrono::milliseconds) {}
 
 #endif
 

@@ -29,7 +29,8 @@ class JackGraph {
   JackGraph& operator=(const JackGraph&) = delete;
 
   // Held around a snapshot, the open and the wait, so that a connection made
-  // by another thread's open is never taken for ours.
+  // by another thread's open is never taken for ours; and around the end of
+  // one of our clients, whose name a client made meanwhile could take.
   std::mutex& OpenLock() { return openLock_; }
 
   // The ports of our own clients connected to peerPort now.
@@ -43,8 +44,17 @@ class JackGraph {
   MMRESULT WaitUntilLive(const std::string& peerPort, const std::vector<std::string>& before,
                          std::chrono::milliseconds timeout);
 
+  // Returns once the server has run two periods since the call: a process
+  // cycle that began before it has then ended, unless the client running it
+  // is itself that late. Returns at once when the server is gone, and after
+  // the timeout when it runs no cycles.
+  void WaitTwoPeriods(std::chrono::milliseconds timeout);
+
  private:
   struct Client;
+  // The client, opened again when the server went away; false when none can be.
+  bool Connect();
+
   std::mutex openLock_;
   std::unique_ptr<Client> client_;  // opened on first use, again after the server went away
 };
