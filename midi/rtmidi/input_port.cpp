@@ -14,6 +14,7 @@ InputPort::~InputPort() {
 }
 
 MMRESULT InputPort::Open(const DeviceEntry& entry) {
+  api_ = entry.api;
   return OpenPort(entry, "in", midi_, errors_, [this](RtMidiIn& midi) {
     midi.ignoreTypes(false, true, true);
     midi.setCallback(&InputPort::OnMessage, this);
@@ -50,6 +51,9 @@ MMRESULT InputPort::Reset() {
     head_ = tail_ = nullptr;
     for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
       MarkReturned(*h, 0);
+    // A close on another thread waits for these callbacks too.
+    ++returning_;
+    returningThread_ = std::this_thread::get_id();
   }
   // The callback may queue a header again, which rewrites its lpNext.
   while (returned != nullptr) {
@@ -58,6 +62,11 @@ MMRESULT InputPort::Reset() {
     Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(returned), 0);
     returned = next;
   }
+  {
+    std::lock_guard lock(mutex_);
+    --returning_;
+  }
+  idle_.notify_all();
   return MMSYSERR_NOERROR;
 }
 
@@ -103,17 +112,15 @@ MMRESULT InputPort::BeginClose() {
   return MMSYSERR_NOERROR;
 }
 
-void InputPort::CloseAndRelease() {
+void InputPort::CloseAndRelease(PortTeardown& teardown, JackGraph& graph) {
   {
     std::unique_lock lock(mutex_);
     WaitUntilIdle(lock);
   }
-  try {
-    if (midi_)
-      midi_->closePort();
-  } catch (...) {
-  }
-  midi_.reset();
+  // From here RtMidi's thread finds the port closed and calls back no more,
+  // so the end may outlive this call.
+  teardown.Run([self = shared_from_this(), &graph] { EndMidi(self->midi_, self->api_, graph); },
+               kCloseBound);
   Notify(MIM_CLOSE, 0, 0);
 }
 
@@ -168,7 +175,10 @@ void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
 
 void InputPort::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
   const auto self = std::this_thread::get_id();
-  idle_.wait(lock, [&] { return !delivering_ || deliveringThread_ == self; });
+  idle_.wait(lock, [&] {
+    return (!delivering_ || deliveringThread_ == self) &&
+           (returning_ == 0 || returningThread_ == self);
+  });
 }
 
 }  // namespace korvane::rtmidi_backend

@@ -1,11 +1,11 @@
 // One open input: the RtMidi input, the queue of headers waiting for SysEx and
 // the WinMM-style callback.
 //
-// Locking: mutex_ guards the queue, the started/closed flags and the flags of
-// queued headers. It is never held while the user's callback runs, so the
-// callback may queue a header again from inside MIM_LONGDATA. The queue is
-// linked through the headers' own lpNext, as WinMM does, so queueing never
-// allocates.
+// Locking: mutex_ guards the queue, the started/closed flags, the flags of
+// queued headers and the count of callbacks under way. It is never held while
+// the user's callback runs, so the callback may queue a header again from
+// inside MIM_LONGDATA. The queue is linked through the headers' own lpNext, as
+// WinMM does, so queueing never allocates.
 #pragma once
 
 #include <chrono>
@@ -19,11 +19,13 @@
 
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/error_slot.h"
+#include "midi/rtmidi/jack_graph.h"
+#include "midi/rtmidi/port_teardown.h"
 #include "midi/winmm.h"
 
 namespace korvane::rtmidi_backend {
 
-class InputPort {
+class InputPort : public std::enable_shared_from_this<InputPort> {
  public:
   InputPort(HMIDIIN handle, MidiInCallback callback, DWORD_PTR instance)
       : handle_(handle), callback_(callback), instance_(instance) {}
@@ -46,16 +48,18 @@ class InputPort {
   // Refuses while a header is queued; afterwards nothing calls back but the
   // MIM_CLOSE that CloseAndRelease sends.
   MMRESULT BeginClose();
-  // Stops RtMidi (no RtMidi callback runs after this), then sends MIM_CLOSE.
-  void CloseAndRelease();
+  // Waits until no callback is under way, hands the end of RtMidi's port to
+  // teardown (waiting for it up to its bound), then sends MIM_CLOSE. Called on
+  // a port held by a shared_ptr, which the end keeps until it is done.
+  void CloseAndRelease(PortTeardown& teardown, JackGraph& graph);
 
   void Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcept;
 
  private:
   static void OnMessage(double, std::vector<unsigned char>* message, void* self) noexcept;
   void Deliver(const std::vector<unsigned char>& message) noexcept;
-  // Waits, lock held, until no header is on its way to the callback, unless
-  // the caller is that callback itself.
+  // Waits, lock held, until no header is on its way to the callback, from
+  // RtMidi's thread or from a reset, unless the caller is that callback itself.
   void WaitUntilIdle(std::unique_lock<std::mutex>& lock);
 
   const HMIDIIN handle_;
@@ -64,6 +68,7 @@ class InputPort {
 
   ErrorSlot errors_;  // before midi_: RtMidi reports into it until destroyed
   std::unique_ptr<RtMidiIn> midi_;
+  RtMidi::Api api_ = RtMidi::UNSPECIFIED;
 
   std::mutex mutex_;
   std::condition_variable idle_;
@@ -73,6 +78,8 @@ class InputPort {
   bool closed_ = false;
   bool delivering_ = false;
   std::thread::id deliveringThread_;
+  int returning_ = 0;  // resets handing headers back
+  std::thread::id returningThread_;
   std::chrono::steady_clock::time_point startTime_;
 };
 

@@ -36,6 +36,7 @@ std::size_t LongestMessage(RtMidi::Api api) {
 }  // namespace
 
 MMRESULT OutputPort::Open(const DeviceEntry& entry) {
+  api_ = entry.api;
   longest_ = LongestMessage(entry.api);
   return OpenPort(entry, "out", midi_, errors_, [](RtMidiOut&) {});
 }
@@ -77,8 +78,14 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
       return MIDIERR_NODEVICE;
     }
     MarkSent(header);
+    ++notifying_;  // a close on another thread waits for this callback
   }
   Notify(MOM_DONE, reinterpret_cast<DWORD_PTR>(&header), 0);
+  {
+    std::lock_guard lock(mutex_);
+    --notifying_;
+  }
+  notified_.notify_all();
   return MMSYSERR_NOERROR;
 }
 
@@ -96,13 +103,15 @@ MMRESULT OutputPort::BeginClose() {
   return MMSYSERR_NOERROR;
 }
 
-void OutputPort::CloseAndRelease() {
-  try {
-    if (midi_)
-      midi_->closePort();
-  } catch (...) {
+void OutputPort::CloseAndRelease(PortTeardown& teardown, JackGraph& graph) {
+  // Sends happen under mutex_, and BeginClose took it after the last one:
+  // nothing of the caller's is in RtMidi's hands any more.
+  {
+    std::unique_lock lock(mutex_);
+    notified_.wait(lock, [&] { return notifying_ == 0; });
   }
-  midi_.reset();
+  teardown.Run([self = shared_from_this(), &graph] { EndMidi(self->midi_, self->api_, graph); },
+               kCloseBound);
   Notify(MOM_CLOSE, 0, 0);
 }
 

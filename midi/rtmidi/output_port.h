@@ -5,6 +5,7 @@
 // lost without a word.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -12,11 +13,13 @@
 
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/error_slot.h"
+#include "midi/rtmidi/jack_graph.h"
+#include "midi/rtmidi/port_teardown.h"
 #include "midi/winmm.h"
 
 namespace korvane::rtmidi_backend {
 
-class OutputPort {
+class OutputPort : public std::enable_shared_from_this<OutputPort> {
  public:
   OutputPort(HMIDIOUT handle, MidiOutCallback callback, DWORD_PTR instance)
       : handle_(handle), callback_(callback), instance_(instance) {}
@@ -33,8 +36,10 @@ class OutputPort {
   std::size_t Longest() const { return longest_; }
   MMRESULT Reset();
   MMRESULT BeginClose();
-  // Closes RtMidi's port and sends MOM_CLOSE.
-  void CloseAndRelease();
+  // Waits until no MOM_DONE is under way, hands the end of RtMidi's port to
+  // teardown (waiting for it up to its bound), then sends MOM_CLOSE. Called
+  // on a port held by a shared_ptr, which the end keeps until it is done.
+  void CloseAndRelease(PortTeardown& teardown, JackGraph& graph);
 
   void Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcept;
 
@@ -45,12 +50,16 @@ class OutputPort {
 
   ErrorSlot errors_;  // before midi_: RtMidi reports into it until destroyed
   std::unique_ptr<RtMidiOut> midi_;
+  RtMidi::Api api_ = RtMidi::UNSPECIFIED;
   // The longest message the MIDI system carries whole; longer ones are refused.
   std::size_t longest_ = 0;
 
-  // Serialises sends (RtMidiOut is not thread-safe) and guards closed_.
+  // Serialises sends (RtMidiOut is not thread-safe) and guards closed_ and
+  // notifying_, the MOM_DONE callbacks under way.
   std::mutex mutex_;
+  std::condition_variable notified_;
   bool closed_ = false;
+  int notifying_ = 0;
 };
 
 }  // namespace korvane::rtmidi_backend

@@ -15,6 +15,7 @@
 #include "midi/rtmidi/output_port.h"
 #include "midi/rtmidi/port_lock.h"
 #include "midi/rtmidi/port_names.h"
+#include "midi/rtmidi/port_teardown.h"
 
 namespace korvane {
 
@@ -60,6 +61,9 @@ struct RtMidiServices::Impl {
   // Each open port's lock, by handle; released once the port is closed.
   std::map<std::uintptr_t, PortLock> locks;
   JackGraph jackGraph;
+  // Last: destroyed first, ending what is queued while what the ends use
+  // (jackGraph) still exists.
+  rtmidi_backend::PortTeardown teardown;
 
   // Opens the port and, on JACK, returns only once its connection carries data.
   template <typename Port>
@@ -237,7 +241,7 @@ MMRESULT RtMidiServices::midiInClose(HMIDIIN handle) {
     port = std::move(it->second);
     impl_->openInputs.erase(it);
   }
-  port->CloseAndRelease();
+  port->CloseAndRelease(impl_->teardown, impl_->jackGraph);
   impl_->ReleaseLock(reinterpret_cast<std::uintptr_t>(handle));
   return MMSYSERR_NOERROR;
 }
@@ -255,7 +259,7 @@ MMRESULT RtMidiServices::midiOutClose(HMIDIOUT handle) {
     port = std::move(it->second);
     impl_->openOutputs.erase(it);
   }
-  port->CloseAndRelease();
+  port->CloseAndRelease(impl_->teardown, impl_->jackGraph);
   impl_->ReleaseLock(reinterpret_cast<std::uintptr_t>(handle));
   return MMSYSERR_NOERROR;
 }
