@@ -1,6 +1,7 @@
-// ALSA's counterpart of JackConnectionWatch: calls onConnect (on a thread of
-// its own) whenever a port subscribes to the named port of one of this
-// process's clients, as the sequencer announces it on its system port.
+// On ALSA, how korvane-sim hears an updater connect (JACK tells its own
+// clients, jack_ports.h): calls onConnect (on a thread of its own) whenever
+// a port subscribes to the named port of one of this process's clients, as
+// the sequencer announces it on its system port.
 #pragma once
 
 #include <functional>

@@ -85,8 +85,12 @@ std::optional<std::string> EventDescriber::Describe(const Bytes& message,
 }
 
 ControllerSession::ControllerSession(DeviceModelOptions options, SendFunction send,
-                                     std::ostream& events)
-    : model_(options), describer_(options.name), send_(std::move(send)), events_(events) {
+                                     std::ostream& events, std::function<void()> onVanish)
+    : model_(options),
+      describer_(options.name),
+      send_(std::move(send)),
+      events_(events),
+      onVanish_(std::move(onVanish)) {
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -178,6 +182,20 @@ void ControllerSession::Handle(const Arrival& arrival) {
   std::vector<DeviceReply> replies = model_.Receive(arrival.message);
   if (auto line = describer_.Describe(arrival.message, replies, before, model_))
     events_ << *line << std::endl;
+  if (model_.Vanished()) {
+    if (!vanished_) {
+      vanished_ = true;
+      events_ << "vanished with " << model_.AcceptedMessages() + model_.PendingMessages()
+              << " block messages held: the ports leave the MIDI system" << std::endl;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        due_.clear();
+      }
+      if (onVanish_)
+        onVanish_();
+    }
+    return;
+  }
   // Replies count from when the message was taken in, which a pause delays.
   const Clock::time_point takenAt = std::max(arrival.at, pausedUntil_);
   if (const std::optional<Stall> stall = model_.TakeStall()) {

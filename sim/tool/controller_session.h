@@ -57,7 +57,10 @@ class ControllerSession {
  public:
   using SendFunction = std::function<void(const Bytes&)>;
 
-  ControllerSession(DeviceModelOptions options, SendFunction send, std::ostream& events);
+  // onVanish is called once, on the session's thread, when the model's
+  // ports are to leave the MIDI system; no reply is sent after it.
+  ControllerSession(DeviceModelOptions options, SendFunction send, std::ostream& events,
+                    std::function<void()> onVanish = {});
   ~ControllerSession();
   ControllerSession(const ControllerSession&) = delete;
   ControllerSession& operator=(const ControllerSession&) = delete;
@@ -89,6 +92,8 @@ class ControllerSession {
   EventDescriber describer_;
   SendFunction send_;
   std::ostream& events_;
+  std::function<void()> onVanish_;
+  bool vanished_ = false;  // the session's thread only
 
   std::mutex mutex_;  // guards incoming_, due_, stopping_
   std::condition_variable wake_;

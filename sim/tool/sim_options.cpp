@@ -195,12 +195,22 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
        }},
       {"--unplug-after-messages", "N",
        "answer nothing at all once N block messages have arrived (inside a block, or during "
-       "the last one, which is never acknowledged)",
+       "the last one, which is never acknowledged); the ports stay, as a MIDI cable pulled",
        [](SimOptions& o, const std::string& v) -> std::string {
          auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
          if (!n)
            return "--unplug-after-messages takes a count from 0 to 4294967295";
          o.model.unplugAfterMessages = static_cast<std::size_t>(*n);
+         return {};
+       }},
+      {"--vanish-after-messages", "N",
+       "take both ports out of the MIDI system once N block messages have arrived, as a USB "
+       "cable pulled; it runs on, silent, until a signal",
+       [](SimOptions& o, const std::string& v) -> std::string {
+         auto n = ParseNumber(v, std::numeric_limits<std::uint32_t>::max());
+         if (!n || *n == 0)
+           return "--vanish-after-messages takes a count from 1 to 4294967295";
+         o.model.vanishAfterMessages = static_cast<std::size_t>(*n);
          return {};
        }},
       {"--stall", "K:M:MS[:queued]",

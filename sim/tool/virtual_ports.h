@@ -1,92 +1,65 @@
-// The controller's two virtual MIDI ports on a real MIDI system (JACK, ALSA or
-// CoreMIDI), through RtMidi: an input that hands every SysEx it receives to a
-// function, and an output that sends whole messages.
+// The controller's two virtual MIDI ports on a real MIDI system: an input
+// that hands every SysEx it receives to a function, and an output that sends
+// whole messages. On JACK they are clients of korvane-sim's own
+// (jack_ports.h); on ALSA and CoreMIDI they are RtMidi's (rtmidi_ports.h).
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <variant>
 
 #include "sim/device_model.h"
 #include "sim/tool/sim_options.h"
 
-#include <rtmidi/RtMidi.h>
-
 namespace korvane {
 
 class VirtualPorts {
  public:
-  // Called on the MIDI system's thread; must not block for long.
-  using ReceiveFunction = std::function<void(Bytes)>;
+  struct Callbacks {
+    // A message arrived; called on the MIDI system's thread, must not block for long.
+    std::function<void(Bytes)> receive;
+    // An updater connected to the input, once WatchConnections was called.
+    std::function<void()> newSession;
+    // The MIDI server went away (JACK).
+    std::function<void()> serverGone;
+  };
 
   // The ports, or a text that says why they could not be made.
   static std::variant<std::unique_ptr<VirtualPorts>, std::string> Open(SimApi api,
                                                                        const std::string& name,
-                                                                       ReceiveFunction receive);
-  ~VirtualPorts();
-  VirtualPorts(const VirtualPorts&) = delete;
-  VirtualPorts& operator=(const VirtualPorts&) = delete;
+                                                                       Callbacks callbacks);
+  virtual ~VirtualPorts() = default;
 
-  // Sends one whole message; a failure is printed, never thrown.
-  void Send(const Bytes& message);
-  // Proves that both ports carry messages: a probe of our own sends into the
-  // input and listens on the output. A port that is listed may not carry
+  // Sends one whole message; a failure is printed, never thrown. Any thread
+  // may send; sends wait for each other (two at once in RtMidi's output
+  // corrupted JACK's ring buffer for good).
+  virtual void Send(const Bytes& message) = 0;
+  // Takes both ports out of the MIDI system, as a cable pulled; what is sent
+  // afterwards goes nowhere.
+  virtual void Close() = 0;
+  // Proves that both ports carry messages with a probe message of our own,
+  // which never reaches the controller. A port that is listed may not carry
   // data for a moment yet; an updater that asks then gets no answer. Tries
-  // until the deadline; the probe's messages never reach the controller.
-  bool CarryMessages(std::chrono::milliseconds deadline);
+  // until the deadline, or until stop says so.
+  virtual bool CarryMessages(std::chrono::milliseconds deadline,
+                             const std::function<bool()>& stop) = 0;
+  // From now on an updater that connects to the input begins a new session.
+  virtual void WatchConnections() = 0;
+
   // "JACK", "ALSA" or "CoreMIDI".
-  const std::string& ApiName() const { return apiName_; }
-  // The name of the input's own client, and the port's.
-  std::string InputClientName() const;
-  const std::string& PortName() const { return name_; }
+  virtual const std::string& ApiName() const = 0;
   // The names the two ports show under, as the MIDI system lists them (ALSA
   // adds the client and port numbers).
-  const std::string& InputName() const { return inputName_; }
-  const std::string& OutputName() const { return outputName_; }
-
- private:
-  VirtualPorts() = default;
-  static void OnInput(double timeStamp, std::vector<unsigned char>* message, void* user);
-
-  // Our probe's message, told apart from anything an updater sends.
-  static bool IsPing(const std::vector<unsigned char>& message);
-
-  ReceiveFunction receive_;
-  std::atomic<int> pingsIn_{0};
-  RtMidi::Api api_ = RtMidi::UNSPECIFIED;
-  std::string apiName_;
-  std::string name_;
-  std::string inputName_;
-  std::string outputName_;
-  std::unique_ptr<RtMidiIn> in_;
-  std::unique_ptr<RtMidiOut> out_;
+  virtual const std::string& InputName() const = 0;
+  virtual const std::string& OutputName() const = 0;
 };
 
-// Calls onConnect (on a JACK thread) whenever a port is connected to the
-// named one, and onShutdown when the server goes away, for as long as it
-// lives. Nothing when JACK does not run.
-class JackConnectionWatch {
- public:
-  static std::unique_ptr<JackConnectionWatch> Start(const std::string& clientName,
-                                                    const std::string& portName,
-                                                    std::function<void()> onConnect,
-                                                    std::function<void()> onShutdown);
-  ~JackConnectionWatch();
-  JackConnectionWatch(const JackConnectionWatch&) = delete;
-  JackConnectionWatch& operator=(const JackConnectionWatch&) = delete;
-
- private:
-  JackConnectionWatch() = default;
-  static void OnConnect(unsigned a, unsigned b, int connect, void* self);
-  static void OnShutdown(void* self);
-
-  void* client_ = nullptr;  // jack_client_t, kept out of this header
-  std::string portName_;
-  std::function<void()> onConnect_;
-  std::function<void()> onShutdown_;
-};
+// The probe's message: a SysEx under the identifier for non-commercial use,
+// no controller message.
+const Bytes& ProbeMessage();
+bool IsProbeMessage(std::span<const std::uint8_t> message);
 
 }  // namespace korvane

@@ -74,7 +74,9 @@ TEST(SimOptions, EveryFaultOptionReachesTheModel) {
                                       "350",
                                       "--stray-before-reply",
                                       "2:command",
-                                      "--stray-before-reply=3"});
+                                      "--stray-before-reply=3",
+                                      "--vanish-after-messages",
+                                      "36"});
   EXPECT_EQ(options.api, SimApi::kJack);
   EXPECT_EQ(options.model.model, kModelTrv1000);
   EXPECT_EQ(options.model.name, "ABCDEFGHIJKL");
@@ -85,6 +87,7 @@ TEST(SimOptions, EveryFaultOptionReachesTheModel) {
   EXPECT_TRUE(options.model.noise);
   EXPECT_EQ(options.savePath, std::optional<std::string>("out.syx"));
   EXPECT_EQ(options.model.identityDelayMs, std::optional<std::uint32_t>(350));
+  EXPECT_EQ(options.model.vanishAfterMessages, std::optional<std::size_t>(36));
   ASSERT_EQ(options.model.blockFaults.size(), 2u);
   EXPECT_EQ(options.model.blockFaults[0].block, 1u);
   EXPECT_EQ(options.model.blockFaults[0].status, 0);
@@ -113,6 +116,7 @@ TEST(SimOptions, BadValuesAreRefused) {
   EXPECT_TRUE(Refused({"--noise=1"}));
   EXPECT_TRUE(Refused({"--identity-delay", "60001"}));
   EXPECT_TRUE(Refused({"--stray-before-reply", "0"}));
+  EXPECT_TRUE(Refused({"--vanish-after-messages", "0"}));
   EXPECT_TRUE(Refused({"--stray-before-reply", "2:reply"}));
   EXPECT_TRUE(Refused({"--bogus"}));
   EXPECT_TRUE(Refused({"stray"}));
@@ -262,6 +266,26 @@ TEST(ControllerSession, AStopDropsRepliesNotYetDue) {
   session.Stop();  // must not wait a minute for the reply
   EXPECT_TRUE(replies.All().empty());
   EXPECT_EQ(events.str(), "identity request for TRW1000: answered as KORVANE-SIM\n");
+}
+
+TEST(ControllerSession, AVanishedControllerSendsNothingMoreAndKeepsWhatArrived) {
+  auto parsed = ParseSimOptions({"--vanish-after-messages", "16"});
+  SentReplies replies;
+  std::ostringstream events;
+  int vanished = 0;  // the session's thread counts; read after Stop joined it
+  ControllerSession session(std::get<SimOptions>(parsed).model, replies.Sink(), events,
+                            [&vanished] { ++vanished; });
+  const Bytes image = MakeSyntheticImage(kModelTrw1000, 18, 12, 3);
+  for (std::size_t m = 0; m < 18; ++m)
+    session.Deliver(Bytes(image.begin() + m * 12, image.begin() + (m + 1) * 12));
+  session.Deliver(IdentityRequest(kModelTrw1000));
+  session.Stop();
+  EXPECT_EQ(vanished, 1);
+  // Block 1 was taken as its 16th message arrived, but its reply never left.
+  EXPECT_TRUE(replies.All().empty());
+  EXPECT_EQ(session.SavedFirmware(), Bytes(image.begin(), image.begin() + 16 * 12));
+  EXPECT_NE(events.str().find("vanished with 16 block messages held"), std::string::npos)
+      << events.str();
 }
 
 TEST(SimOptions, AddressedIsOffUnlessAsked) {
