@@ -110,7 +110,10 @@ MMRESULT JackGraph::WaitUntilLive(const std::string& peerPort,
 
 void JackGraph::WaitTwoPeriods(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  if (!Connect())
+  // Never a new client here: once the server has gone, libjack's next client
+  // open deletes every client the process still has, RtMidi's included, and
+  // their close then runs on freed memory. A gone server runs no cycles.
+  if (!client_ || !client_->Usable())
     return;
   // The frame clock of the last cycle moves only when the server runs one.
   const std::uint32_t since = jack_last_frame_time(client_->handle);

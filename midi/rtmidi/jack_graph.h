@@ -46,8 +46,8 @@ class JackGraph {
 
   // Returns once the server has run two periods since the call: a process
   // cycle that began before it has then ended, unless the client running it
-  // is itself that late. Returns at once when the server is gone, and after
-  // the timeout when it runs no cycles.
+  // is itself that late. Returns at once when the server is gone or no open
+  // has made our client yet, and after the timeout when it runs no cycles.
   void WaitTwoPeriods(std::chrono::milliseconds timeout);
 
  private:
