@@ -127,7 +127,9 @@ void RtMidiPorts::Close() {
       return;
     closed_ = true;
   }
-  // The input first: no callback may reach the session once it is gone.
+  // The input first: no callback may reach the session once it is gone. A
+  // virtual port leaves the MIDI system only with its RtMidi object (ALSA
+  // keeps it through closePort), as a pulled USB cable takes its ports.
   try {
     if (in_) {
       in_->cancelCallback();
@@ -135,6 +137,8 @@ void RtMidiPorts::Close() {
     }
     if (out_)
       out_->closePort();
+    in_.reset();
+    out_.reset();
   } catch (...) {
   }
 }
