@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <vector>
 
 #ifdef KORVANE_SIM_HAVE_ALSA
@@ -26,8 +27,16 @@ struct AlsaConnectionWatch::Sequencer {
 
 namespace {
 
+// Whether a client was opened by one of this process's threads: the
+// sequencer records the thread's id, not the process's.
+bool OpenedHere(snd_seq_client_info_t* client) {
+  const int opener = snd_seq_client_info_get_pid(client);
+  return opener == getpid() ||
+         (opener > 0 && access(("/proc/self/task/" + std::to_string(opener)).c_str(), F_OK) == 0);
+}
+
 // The address of port portName of our own client clientName. ALSA lets
-// clients share a name, so the process id tells ours.
+// clients share a name, so the opener tells ours.
 bool FindOwnPort(snd_seq_t* seq, const std::string& clientName, const std::string& portName,
                  snd_seq_addr_t& address) {
   snd_seq_client_info_t* client = nullptr;
@@ -36,8 +45,7 @@ bool FindOwnPort(snd_seq_t* seq, const std::string& clientName, const std::strin
   snd_seq_port_info_alloca(&port);
   snd_seq_client_info_set_client(client, -1);
   while (snd_seq_query_next_client(seq, client) >= 0) {
-    if (clientName != snd_seq_client_info_get_name(client) ||
-        snd_seq_client_info_get_pid(client) != getpid()) {
+    if (clientName != snd_seq_client_info_get_name(client) || !OpenedHere(client)) {
       continue;
     }
     snd_seq_port_info_set_client(port, snd_seq_client_info_get_client(client));

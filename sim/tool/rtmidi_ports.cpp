@@ -158,6 +158,12 @@ void RtMidiPorts::WatchConnections() {
   if (apiName_ == "ALSA") {
     alsaWatch_ =
         AlsaConnectionWatch::Start(InputClient(name_), name_, [this] { callbacks_.newSession(); });
+    // Said, not hidden: without the watch a second update is stored after
+    // the first.
+    if (!alsaWatch_)
+      PrintErrorLine(
+          "cannot watch the sequencer for updaters connecting; each update "
+          "continues the firmware of the one before");
   }
 }
 
