@@ -145,8 +145,12 @@ void AddCallFaults(std::mt19937& random, RunPlan& plan) {
 void AddLateBystander(std::mt19937& random, RunPlan& plan) {
   DeviceModelOptions late = plan.device;
   if (Chance(random, 0.5)) {
-    late.model = plan.device.model == 0x14 ? 0x15 : 0x14;
-    late.name = late.model == 0x14 ? "TRV1000" : "TRW1000";
+    // The next model of the table, named as a factory-fresh controller is.
+    const auto& models = korvane::kControllerModels;
+    const auto* mine = korvane::FindModel(plan.device.model);
+    const auto& other = models[static_cast<std::size_t>(mine - models.data() + 1) % models.size()];
+    late.model = other.byte;
+    late.name = std::string(other.name);
   }
   late.identityDelayMs = kLateIdentityMs;
   plan.bystanders.push_back(late);
@@ -258,10 +262,11 @@ RunPlan DrawPlan(std::uint32_t seed, int index) {
   plan.seed = seed + static_cast<std::uint32_t>(index) * 7919u;
   std::mt19937 random(plan.seed);
   plan.fault = kinds[static_cast<std::size_t>(index % kindCount)];
-  const std::uint8_t model = Chance(random, 0.5) ? 0x14 : 0x15;
-  DrawImage(random, plan, model);
-  plan.device.model = model;
-  plan.device.name = model == 0x14 ? "TRV1000" : "TRW1000";
+  const auto& models = korvane::kControllerModels;
+  const korvane::ControllerModel& model = models[Draw(random, 0, models.size() - 1)];
+  DrawImage(random, plan, model.byte);
+  plan.device.model = model.byte;
+  plan.device.name = std::string(model.name);
   // Every other run of a kind goes to a plain controller, where it can; the
   // lock kind sends nothing and has one row.
   plan.addressed = plan.fault == Fault::kLockFolders || PlainCanStoreTwice(plan.fault) ||

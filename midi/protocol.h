@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace korvane {
 
@@ -31,6 +32,34 @@ constexpr std::size_t kDeviceNameLength = 12;
 
 constexpr std::uint8_t kModelTrv1000 = 0x14;
 constexpr std::uint8_t kModelTrw1000 = 0x15;
+
+// Every controller model the updater knows: the file check, the log, the
+// simulated controller and the bench read this table, so a new model is one
+// line here.
+struct ControllerModel {
+  std::uint8_t byte;
+  std::string_view name;
+};
+inline constexpr std::array<ControllerModel, 2> kControllerModels = {{
+    {kModelTrv1000, "TRV1000"},
+    {kModelTrw1000, "TRW1000"},
+}};
+
+constexpr const ControllerModel* FindModel(std::uint8_t byte) {
+  for (const ControllerModel& model : kControllerModels) {
+    if (model.byte == byte)
+      return &model;
+  }
+  return nullptr;
+}
+
+constexpr const ControllerModel* FindModel(std::string_view name) {
+  for (const ControllerModel& model : kControllerModels) {
+    if (model.name == name)
+      return &model;
+  }
+  return nullptr;
+}
 
 constexpr std::uint8_t kCmdIdentityRequest = 0x01;
 constexpr std::uint8_t kCmdIdentityReply = 0x02;

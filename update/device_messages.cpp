@@ -78,14 +78,9 @@ const char* BlockStatusText(std::uint8_t status) {
 }
 
 const char* ModelName(std::uint8_t model) {
-  switch (model) {
-    case kModelTrv1000:
-      return "TRV1000";
-    case kModelTrw1000:
-      return "TRW1000";
-    default:
-      return nullptr;
-  }
+  // The table's names are literals, so their data ends in NUL.
+  const ControllerModel* found = FindModel(model);
+  return found != nullptr ? found->name.data() : nullptr;
 }
 
 }  // namespace korvane

@@ -149,7 +149,7 @@ void FileCheckWorker(UpdateState& state) {
 bool RecheckModel(UpdateState& state) {
   const std::optional<std::uint8_t> model =
       state.image ? ImageModelByte(*state.image) : std::nullopt;
-  if (!model || *model < kModelTrv1000 || *model > kModelTrw1000) {
+  if (!model || FindModel(*model) == nullptr) {
     state.log.AppendLog(kRecheckFailedText);
     state.Record(RunOutcome::kFileRefused);
     return false;

@@ -32,11 +32,25 @@ std::optional<std::uint64_t> ParseNumber(const std::string& text, std::uint64_t 
 }
 
 std::optional<std::uint8_t> ParseModel(const std::string& text) {
-  if (text == "TRV1000")
-    return kModelTrv1000;
-  if (text == "TRW1000")
-    return kModelTrw1000;
+  if (const ControllerModel* model = FindModel(std::string_view(text)))
+    return model->byte;
   return std::nullopt;
+}
+
+// "TRV1000 or TRW1000", or with another separator.
+std::string ModelNames(std::string_view separator) {
+  std::string names;
+  for (const ControllerModel& model : kControllerModels) {
+    if (!names.empty())
+      names += separator;
+    names += model.name;
+  }
+  return names;
+}
+
+const char* ModelChoices() {
+  static const std::string choices = ModelNames("|");
+  return choices.c_str();
 }
 
 // "K:S[,K:S...]": block K counted from 1, status S a MIDI data byte.
@@ -146,11 +160,11 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
            return "unknown --api '" + v + "' (jack, alsa or core)";
          return {};
        }},
-      {"--model", "TRV1000|TRW1000", "the model it answers for (default TRW1000)",
+      {"--model", ModelChoices(), "the model it answers for (default TRW1000)",
        [](SimOptions& o, const std::string& v) -> std::string {
          auto model = ParseModel(v);
          if (!model)
-           return "unknown --model '" + v + "' (TRV1000 or TRW1000)";
+           return "unknown --model '" + v + "' (" + ModelNames(" or ") + ")";
          o.model.model = *model;
          return {};
        }},
@@ -301,11 +315,11 @@ const std::vector<OptionRow<SimOptions>>& SimTable() {
 
 const std::vector<OptionRow<MakeImageOptions>>& MakeImageTable() {
   static const std::vector<OptionRow<MakeImageOptions>> table = {
-      {"--model", "TRV1000|TRW1000", "the model the image is for (required)",
+      {"--model", ModelChoices(), "the model the image is for (required)",
        [](MakeImageOptions& o, const std::string& v) -> std::string {
          auto model = ParseModel(v);
          if (!model)
-           return "unknown --model '" + v + "' (TRV1000 or TRW1000)";
+           return "unknown --model '" + v + "' (" + ModelNames(" or ") + ")";
          o.model = *model;
          return {};
        }},
