@@ -41,7 +41,7 @@ RunResult RunOnce(const std::vector<std::uint8_t>& image) {
   state.inputBufferSize = kMessageLength;
   state.ports.OpenAllMidiIn(state.PortBufferSize());
   state.ports.OpenAllMidiOut(state.PortBufferSize());
-  state.portPairList = std::vector<PortPair>{{0, 0}, korvane::kPairListEnd};
+  state.UsePair({0, 0});
 
   const std::clock_t cpuStart = std::clock();
   const auto start = std::chrono::steady_clock::now();

@@ -46,7 +46,7 @@ Outcome Run(int startMs, bool queued, bool unplug) {
   state.inputBufferSize = 20;
   state.ports.OpenAllMidiIn(state.PortBufferSize());
   state.ports.OpenAllMidiOut(state.PortBufferSize());
-  state.portPairList = std::vector<korvane::PortPair>{{0, 0}, korvane::kPairListEnd};
+  state.UsePair({0, 0});
 
   std::thread transfer([&state] { korvane::TransferWorker(state); });
   while (midi.SentMessages(0).size() < 32)

@@ -34,16 +34,11 @@ Verdict ReadVerdict(const std::string& log) {
   return Verdict::kNone;
 }
 
-// The chosen controller's entry in the scan's pair list, as the user picks it.
-std::optional<int> ChosenEntry(const UpdateState& state, PortPair chosen) {
-  if (!state.portPairList)
-    return std::nullopt;
-  for (std::size_t i = 0; i < state.portPairList->size(); ++i) {
-    const PortPair pair = (*state.portPairList)[i];
-    if (pair == kPairListEnd)
-      break;
-    if (pair == chosen)
-      return static_cast<int>(i);
+// The chosen controller's entry in the scan's device list, as the user picks it.
+std::optional<std::size_t> ChosenEntry(const UpdateState& state, PortPair chosen) {
+  for (std::size_t i = 0; i < state.foundDevices.size(); ++i) {
+    if (state.foundDevices[i].ports == chosen)
+      return i;
   }
   return std::nullopt;
 }
@@ -151,9 +146,9 @@ RunResult Execute(const RunPlan& plan) {
   bool transfer = true;
   if (plan.scan) {
     PortScanWorker(state);
-    const std::optional<int> entry = ChosenEntry(state, chosenPorts);
+    const std::optional<std::size_t> entry = ChosenEntry(state, chosenPorts);
     if (entry) {
-      ApplyDeviceChoice(state, *entry);
+      state.chosenDevice = entry;
       PrepareTransfer(state);
       if (plan.restartBeforeTransfer)
         midi.RestartController(controllers[plan.chosenPair]);
@@ -162,7 +157,7 @@ RunResult Execute(const RunPlan& plan) {
       transfer = false;
     }
   } else {
-    state.portPairList = std::vector<PortPair>{chosenPorts, kPairListEnd};
+    state.UsePair(chosenPorts);
   }
   if (transfer)
     Transfer(plan, midi, state, result);

@@ -40,11 +40,11 @@ double TimeOneTransfer(const std::vector<std::uint8_t>& image) {
   state.ports.OpenAllMidiIn(state.PortBufferSize());
   state.ports.OpenAllMidiOut(state.PortBufferSize());
   korvane::PortScanWorker(state);
-  if (!state.portPairList || state.portPairList->front() == korvane::kPairListEnd) {
+  if (state.foundDevices.empty()) {
     std::printf("no controller answered the scan\n");
     return -1;
   }
-  korvane::ApplyDeviceChoice(state, 0);
+  state.chosenDevice = 0;
   const auto start = std::chrono::steady_clock::now();
   korvane::TransferWorker(state);
   const double seconds =

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "midi/protocol.h"
-
 namespace korvane {
 
 namespace {
@@ -35,61 +33,41 @@ std::string_view WithoutLeadingBlanks(std::string_view text) {
   return text;
 }
 
-// The scan pads every device name to the same width, so the field ends there
-// even when the name itself holds blanks or parentheses.
-std::string_view DeviceNameOf(std::string_view entry) {
-  const std::string_view name = WithoutLeadingBlanks(entry.substr(0, kDeviceNameLength));
-  const std::size_t last = name.find_last_not_of(' ');
-  return last == std::string_view::npos ? std::string_view() : name.substr(0, last + 1);
-}
-
 }  // namespace
 
-std::vector<std::size_t> EntriesNamedBy(const std::vector<std::string>& entries,
+std::vector<std::size_t> DevicesNamedBy(const std::vector<FoundDevice>& devices,
                                         std::string_view argument) {
   std::vector<std::size_t> named;
   if (AllDigits(argument)) {
     std::size_t index = 0;
     const char* end = argument.data() + argument.size();
     auto [ptr, ec] = std::from_chars(argument.data(), end, index);
-    if (ec == std::errc() && ptr == end && index < entries.size())
+    if (ec == std::errc() && ptr == end && index < devices.size())
       named.push_back(index);
     return named;
   }
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (DeviceNameOf(entries[i]) == argument || WithoutLeadingBlanks(entries[i]) == argument)
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (TrimmedName(devices[i]) == argument ||
+        WithoutLeadingBlanks(DeviceEntry(devices[i])) == argument)
       named.push_back(i);
   }
   return named;
 }
 
-std::vector<std::string> SplitDeviceList(const std::string& deviceList) {
-  std::vector<std::string> entries;
-  std::size_t start = 0;
-  while (start < deviceList.size()) {
-    const std::size_t nul = deviceList.find('\0', start);
-    const std::size_t end = nul == std::string::npos ? deviceList.size() : nul;
-    if (end == start)
-      break;  // the empty entry ends the list
-    entries.push_back(deviceList.substr(start, end - start));
-    start = end + 1;
-  }
-  return entries;
-}
-
-DevicePromptAnswer PromptForDevice(const std::vector<std::string>& entries,
+DevicePromptAnswer PromptForDevice(const std::vector<FoundDevice>& devices,
                                    const DevicePromptSettings& settings, std::istream& in,
                                    std::ostream& out, std::ostream& err) {
-  const DevicePromptAnswer none{{IDCANCEL, -1}};
+  const DevicePromptAnswer none{};
+  const std::vector<std::string> entries = DeviceEntries(devices);
   if (entries.empty())
     return none;
   if (settings.device) {
     const std::string& argument = *settings.device;
-    const std::vector<std::size_t> named = EntriesNamedBy(entries, argument);
+    const std::vector<std::size_t> named = DevicesNamedBy(devices, argument);
     if (named.size() == 1) {
       err << "korvane-flash: updating device " << named.front() << ": " << entries[named.front()]
           << '\n';
-      return {{IDOK, static_cast<int>(named.front())}};
+      return {named.front()};
     }
     // A number is shown as typed, a name quoted: it may hold blanks.
     err << "korvane-flash: --device " << (AllDigits(argument) ? argument : '"' + argument + '"');
@@ -102,7 +80,7 @@ DevicePromptAnswer PromptForDevice(const std::vector<std::string>& entries,
   }
   if (entries.size() == 1) {
     err << "korvane-flash: updating the only device: " << entries.front() << '\n';
-    return {{IDOK, 0}};
+    return {std::size_t{0}};
   }
   if (!settings.askOnInput) {
     ListEntries(entries, out);
@@ -123,7 +101,7 @@ DevicePromptAnswer PromptForDevice(const std::vector<std::string>& entries,
       return none;
     const std::string& answer = *line;
     if (auto index = ParseIndex(answer, entries.size()))
-      return {{IDOK, *index}};
+      return {static_cast<std::size_t>(*index)};
     out << "No device " << answer << ".\n";
   }
 }

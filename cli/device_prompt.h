@@ -11,21 +11,17 @@
 #include <string_view>
 #include <vector>
 
-#include "run/window.h"
+#include "run/found_device.h"
 
 namespace korvane {
 
-// The entries of a device list text (NUL-terminated entries, ended by an empty one).
-std::vector<std::string> SplitDeviceList(const std::string& deviceList);
-
-// The entries a --device argument names, in list order. Digits only are an
-// entry number (from 0): that entry, or none when it is not there. Anything
-// else is a name: an entry matches when its device name (the 12-character
-// field before the ports) without its padding blanks equals it, or when the
-// whole entry without its leading blanks does, which tells apart two
-// controllers of one name by their ports. Every entry that matches either way
-// is returned; the caller refuses anything but exactly one.
-std::vector<std::size_t> EntriesNamedBy(const std::vector<std::string>& entries,
+// The devices a --device argument names, in list order. Digits only are an
+// entry number (from 0): that device, or none when it is not there. Anything
+// else is a name: a device matches when its name without its padding blanks
+// equals it, or when its whole entry without its leading blanks does, which
+// tells apart two controllers of one name by their ports. Every device that
+// matches either way is returned; the caller refuses anything but exactly one.
+std::vector<std::size_t> DevicesNamedBy(const std::vector<FoundDevice>& devices,
                                         std::string_view argument);
 
 struct DevicePromptSettings {
@@ -49,7 +45,7 @@ struct DevicePromptAnswer {
 // does not exist. An entry taken without asking is named on err, so that a
 // list that changed since it was read cannot pick another controller
 // unnoticed.
-DevicePromptAnswer PromptForDevice(const std::vector<std::string>& entries,
+DevicePromptAnswer PromptForDevice(const std::vector<FoundDevice>& devices,
                                    const DevicePromptSettings& settings, std::istream& in,
                                    std::ostream& out, std::ostream& err);
 

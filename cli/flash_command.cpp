@@ -85,7 +85,7 @@ int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& 
         phase = Phase::kDone;
         return StepOutcome::kContinue;
       case STEP_CHOOSE_DEVICE:
-        if (state.portPairList) {
+        if (state.chosenDevice) {
           phase = Phase::kTransfer;
         } else {
           phase = Phase::kDone;

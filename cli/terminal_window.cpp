@@ -82,13 +82,14 @@ std::optional<std::string> TerminalWindow::ChooseUpdateFile() {
   return updateFile_;
 }
 
-DeviceChoice TerminalWindow::ChooseDevice(const std::string& deviceList, const std::string&) {
+DeviceChoice TerminalWindow::ChooseDevice(const std::vector<FoundDevice>& devices,
+                                          const std::string&) {
   std::lock_guard lock(mutex_);
   // The list and a question need lines of their own.
   meter_.Hide();
   echo_.BreakLine();
   const DevicePromptAnswer answer =
-      PromptForDevice(SplitDeviceList(deviceList), setup_.device, *setup_.in, out_, *setup_.err);
+      PromptForDevice(devices, setup_.device, *setup_.in, out_, *setup_.err);
   deviceRefused_ = answer.deviceRefused;
   return answer.choice;
 }

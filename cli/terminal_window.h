@@ -57,7 +57,8 @@ class TerminalWindow final : public Window {
   void RestoreCursor() override {}
   void PostStep(int step) override;
   std::optional<std::string> ChooseUpdateFile() override;
-  DeviceChoice ChooseDevice(const std::string& deviceList, const std::string& filePath) override;
+  DeviceChoice ChooseDevice(const std::vector<FoundDevice>& devices,
+                            const std::string& filePath) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
 
  private:

@@ -1,22 +1,24 @@
-// The device list from arbitrary identity replies, product names and pair
-// lists: ports opened through the real port set (some refusing to open), the
-// replies' names stored as the scan stores them, then BuildDeviceList and
-// ApplyDeviceChoice. Nothing may read outside a name or a buffer, and the list
-// must hold exactly one entry per pair whose two ports exist.
+// The device list from arbitrary identity replies and product names: ports
+// opened through the real port set (some refusing to open), each reply's name
+// read as the scan reads it, the devices described as the scan describes
+// them, then --device arguments matched against them. Nothing may read
+// outside a name or a buffer; each entry shows exactly its device's name and
+// ports; a --device argument never names a device that is not in the list.
 //
-// Input layout: [inputs] [outputs] [open failures] [chosen index] then, per
-// port, 32 bytes of product name (no terminator needed); then pairs of
-// (output, input) bytes, each followed by one identity reply: [length] [bytes].
+// Input layout: [inputs] [outputs] [open failures] then, per port, 32 bytes
+// of product name (no terminator needed); then triples of (output, input,
+// reply length) followed by the reply; what remains is the --device argument.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/device_prompt.h"
 #include "midi/fixed_result_midi_services.h"
 #include "run/null_window.h"
 #include "run/update_state.h"
@@ -87,12 +89,6 @@ void Check(bool condition) {
     std::abort();
 }
 
-// As the scan stores a reply's name: zero-filled, at most 39 characters.
-void StoreName(PortRecord& record, const std::string& name) {
-  std::memset(record.deviceName, 0, sizeof record.deviceName);
-  std::memcpy(record.deviceName, name.data(), std::min(name.size(), sizeof record.deviceName - 1));
-}
-
 std::vector<char> Name(Reader& in) {
   std::vector<char> name(MAXPNAMELEN, 0);
   const auto bytes = in.Take(MAXPNAMELEN);
@@ -108,7 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t inputs = in.Byte() % kMostPorts;
   const std::size_t outputs = in.Byte() % kMostPorts;
   midi.failMask = in.Byte();
-  const int chosen = static_cast<int>(in.Byte() % 8) - 1;
   for (std::size_t i = 0; i < inputs; ++i)
     midi.inNames.push_back(Name(in));
   for (std::size_t i = 0; i < outputs; ++i)
@@ -119,61 +114,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   state.ports.OpenAllMidiIn(state.PortBufferSize());
   state.ports.OpenAllMidiOut(state.PortBufferSize());
 
-  std::vector<PortPair> pairs;
-  while (!in.Empty() && pairs.size() < 16) {
-    // -1 to 6: device numbers that exist, that failed to open, and none.
-    const PortPair pair{static_cast<std::int32_t>(in.Byte() % 8) - 1,
-                        static_cast<std::int32_t>(in.Byte() % 8) - 1};
+  for (int pairs = 0; pairs < 16 && !in.Empty(); ++pairs) {
+    PortRecord* output = state.ports.FindOutput(static_cast<std::int32_t>(in.Byte() % 8) - 1);
+    PortRecord* input = state.ports.FindInput(static_cast<std::int32_t>(in.Byte() % 8) - 1);
     // An identity reply of any length; its buffer is exactly that long.
     const auto replyBytes = in.Take(in.Byte());
     const std::vector<std::uint8_t> reply(replyBytes.begin(), replyBytes.end());
-    PortRecord* output = state.ports.FindOutput(pair.output);
-    PortRecord* input = state.ports.FindInput(pair.input);
-    if (IsIdentityReply(reply) && output != nullptr && input != nullptr) {
-      const std::string name = DeviceNameFromReply(reply);
-      Check(name.size() == kDeviceNameLength);
-      StoreName(*output, name);
-      StoreName(*input, name);
-    }
-    pairs.push_back(pair);
-  }
-  pairs.push_back(kPairListEnd);
-  state.portPairList = pairs;
-
-  std::size_t expected = 0;
-  for (const PortPair& pair : pairs) {
-    if (pair == kPairListEnd)
-      break;
-    expected += state.ports.FindOutput(pair.output) != nullptr && state.ports.FindInput(pair.input);
+    if (!IsIdentityReply(reply) || output == nullptr || input == nullptr)
+      continue;
+    const std::string name = DeviceNameFromReply(reply);
+    Check(name.size() == kDeviceNameLength);
+    const FoundDevice device =
+        DescribeDevice(*output, *input, reply.size() > kModelIndex ? reply[kModelIndex] : 0, name);
+    Check(device.outputName.size() <= MAXPNAMELEN && device.inputName.size() <= MAXPNAMELEN);
+    Check(device.outputName.find('\0') == std::string::npos);
+    Check(std::string_view(output->outCaps.szPname, device.outputName.size()) == device.outputName);
+    Check(DeviceEntry(device) == name + " (" + device.outputName + "/" + device.inputName + ")");
+    state.foundDevices.push_back(device);
   }
 
-  const std::optional<std::string> list = BuildDeviceList(state);
-  Check(list.has_value() == (expected > 0));
-  if (list) {
-    // Entries end with one zero byte each, and the text with one more.
-    Check(list->size() >= 2 && list->back() == '\0' && (*list)[list->size() - 2] == '\0');
-    std::size_t entries = 0;
-    for (std::size_t at = 0; at + 1 < list->size();) {
-      const std::size_t end = list->find('\0', at);
-      Check(end != std::string::npos && end > at);
-      Check((*list)[end - 1] == ')');
-      ++entries;
-      at = end + 1;
-    }
-    Check(entries == expected);
-  }
-
-  const std::vector<PortPair> before = *state.portPairList;
-  ApplyDeviceChoice(state, chosen);
-  const std::vector<PortPair>& after = *state.portPairList;
-  // The pairs before the first end marker.
-  const std::size_t count = static_cast<std::size_t>(
-      std::find(before.begin(), before.end(), kPairListEnd) - before.begin());
-  if (chosen >= 0 && static_cast<std::size_t>(chosen) < count) {
-    Check(after.size() == 2 && after[0] == before[static_cast<std::size_t>(chosen)] &&
-          after[1] == kPairListEnd);
-  } else {
-    Check(after == before);
-  }
+  const auto rest = in.Take(size);
+  DevicePromptSettings settings;
+  settings.device = std::string(rest.begin(), rest.end());
+  std::istringstream none;
+  std::ostringstream out, err;
+  for (const std::size_t named : DevicesNamedBy(state.foundDevices, *settings.device))
+    Check(named < state.foundDevices.size());
+  const DevicePromptAnswer answer = PromptForDevice(state.foundDevices, settings, none, out, err);
+  Check(!answer.choice || *answer.choice < state.foundDevices.size());
+  Check(answer.choice.has_value() != answer.deviceRefused || state.foundDevices.empty());
   return 0;
 }

@@ -22,7 +22,9 @@ class NullWindow final : public Window {
   void RestoreCursor() override {}
   void PostStep(int) override {}
   std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
-  DeviceChoice ChooseDevice(const std::string&, const std::string&) override { return {}; }
+  DeviceChoice ChooseDevice(const std::vector<FoundDevice>&, const std::string&) override {
+    return {};
+  }
   bool AskOkCancel(std::string_view, std::string_view) override { return false; }
 };
 

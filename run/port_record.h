@@ -29,7 +29,6 @@ struct PortRecord {
 
   MIDIINCAPSA inCaps{};    // input records
   MIDIOUTCAPSA outCaps{};  // output records
-  char deviceName[40] = {};
 
   // Written by the driver's callback thread, read by workers.
   std::atomic<std::uint32_t> lastMessage{0};

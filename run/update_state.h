@@ -1,5 +1,5 @@
 // Everything the main dialog owns for the whole run, without Qt: the update
-// image and its path, InputBufferSize, the port set, the PortPairList, the log
+// image and its path, InputBufferSize, the port set, the devices found, the log
 // and the busy state. The Qt window, korvane-flash and the tests each hold one.
 //
 // Ownership between threads: the workflow hands the state from step to step,
@@ -16,6 +16,7 @@
 
 #include "midi/midi_services.h"
 #include "run/busy_state.h"
+#include "run/found_device.h"
 #include "run/log_console.h"
 #include "run/outcome.h"
 #include "run/port_set.h"
@@ -23,15 +24,6 @@
 #include "run/worker_threads.h"
 
 namespace korvane {
-
-struct PortPair {
-  std::int32_t output = -1;
-  std::int32_t input = -1;
-  bool operator==(const PortPair&) const = default;
-};
-
-// Ends the PortPairList.
-constexpr PortPair kPairListEnd{-1, -1};
 
 // The longest reply the protocol defines: an identity reply with a 12-character
 // name (indexes 0 to 18) and its 0xF7. Input buffers are never smaller, so that
@@ -61,7 +53,20 @@ class UpdateState {
   std::optional<std::vector<std::uint8_t>> image;  // none until a load, and after a failure
   // The file's longest message (0xF0 to 0xF7), as the check measured it.
   std::uint32_t inputBufferSize = 128;
-  std::optional<std::vector<PortPair>> portPairList;  // ends with kPairListEnd
+  // What the last scan found, and the device the update goes to: an index
+  // into it, none until the user chose.
+  std::vector<FoundDevice> foundDevices;
+  std::optional<std::size_t> chosenDevice;
+  // The update goes to this pair without a scan (tests, benches): a device
+  // with no name, so the check before the first block takes any answer.
+  void UsePair(PortPair ports) {
+    foundDevices = {FoundDevice{.ports = ports}};
+    chosenDevice = 0;
+  }
+  const FoundDevice* ChosenDevice() const {
+    return chosenDevice && *chosenDevice < foundDevices.size() ? &foundDevices[*chosenDevice]
+                                                               : nullptr;
+  }
 
   // Asked for when the window goes away or the terminal gets Ctrl-C; the scan
   // and the transfer test it between two ports or two messages.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvane {
 
@@ -27,15 +28,9 @@ enum ControlId : int {
 
 }  // namespace korvane
 
-// Dialog results; on Windows the platform's own.
-#include "midi/winmm.h"
+#include "run/found_device.h"
 
 namespace korvane {
-
-struct DeviceChoice {
-  int result = IDCANCEL;  // IDOK or IDCANCEL
-  int chosenIndex = -1;   // the chosen entry, -1 when none was chosen
-};
 
 class Window {
  public:
@@ -68,9 +63,11 @@ class Window {
   // chosen file's full path, or nothing on cancel or failure.
   virtual std::optional<std::string> ChooseUpdateFile() = 0;
 
-  // The device selection dialog over the device list text (NUL-separated
-  // entries ended by an empty one). Runs on the window thread only.
-  virtual DeviceChoice ChooseDevice(const std::string& deviceList, const std::string& filePath) = 0;
+  // The device selection dialog over the devices the scan found, shown as
+  // their entries in this order. OK with no entry selected chooses the
+  // first. Runs on the window thread only.
+  virtual DeviceChoice ChooseDevice(const std::vector<FoundDevice>& devices,
+                                    const std::string& filePath) = 0;
 
   // A question box with OK and Cancel; true when the answer is OK.
   virtual bool AskOkCancel(std::string_view caption, std::string_view text) = 0;

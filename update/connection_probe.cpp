@@ -174,11 +174,11 @@ bool ProbeConnection(UpdateState& state, PortRecord& input, PortRecord& output,
 
 bool ConfirmDevice(UpdateState& state, PortRecord& input, PortRecord& output,
                    std::uint8_t modelByte) {
-  // The scan names every record it pairs ("%12.12s" is never empty); a pair
-  // set up without a scan has no name to hold the answer to.
+  // The scan names every device it finds (the padded name is never empty); a
+  // pair set up without a scan has no name to hold the answer to.
   std::optional<std::string> name;
-  if (output.deviceName[0] != '\0')
-    name.emplace(output.deviceName, strnlen(output.deviceName, sizeof output.deviceName));
+  if (const FoundDevice* chosen = state.ChosenDevice(); chosen != nullptr && !chosen->name.empty())
+    name = chosen->name;
   const bool answered = AskIdentity(state, input, output, modelByte, std::move(name), nullptr);
   MIDIHDR& out = *output.header;
   if (out.dwFlags & MHDR_PREPARED) {

@@ -70,21 +70,10 @@ bool MakeRequestBuffer(PortRecord& output) {
   return false;
 }
 
-void StoreDeviceName(PortRecord& record, const std::string& name) {
-  std::memset(record.deviceName, 0, sizeof record.deviceName);
-  std::memcpy(record.deviceName, name.data(), std::min(name.size(), sizeof record.deviceName - 1));
-}
-
-// Appends the pair and the end marker after the pairs this scan found so far;
-// storage of an earlier scan is written over, never shown past the end marker.
-bool AppendPair(UpdateState& state, int pairsFound, PortPair pair) {
+bool RecordDevice(UpdateState& state, const PortRecord& output, const PortRecord& input,
+                  std::uint8_t model, const std::string& name) {
   try {
-    if (!state.portPairList)
-      state.portPairList.emplace();
-    std::vector<PortPair>& list = *state.portPairList;
-    list.resize(static_cast<std::size_t>(pairsFound) + 2);
-    list[static_cast<std::size_t>(pairsFound)] = pair;
-    list[static_cast<std::size_t>(pairsFound) + 1] = kPairListEnd;
+    state.foundDevices.push_back(DescribeDevice(output, input, model, name));
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -150,7 +139,7 @@ bool ConfirmPair(UpdateState& state, PortRecord& output, PortRecord& input, cons
 
 // Sends the identity request on one output and pairs it with the input that
 // answers. False when the request buffer cannot be had.
-bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int& pairsFound) {
+bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model) {
   MidiServices& midi = state.midi;
   if (!MakeRequestBuffer(output))
     return false;
@@ -189,15 +178,8 @@ bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int&
       const std::optional<Answer> answer = TakeAnswer(state, *input);
       if (!answer || !ConfirmPair(state, output, *input, *answer))
         continue;
-      const PortPair pair{static_cast<std::int32_t>(output.deviceNumber),
-                          static_cast<std::int32_t>(input->deviceNumber)};
-      if (AppendPair(state, pairsFound, pair)) {
-        StoreDeviceName(output, answer->name);
-        StoreDeviceName(*input, answer->name);
-        ++pairsFound;
-      } else {
+      if (!RecordDevice(state, output, *input, answer->model, answer->name))
         state.log.AppendLog(kMemoryErrorText);
-      }
       break;
     }
   }
@@ -210,19 +192,33 @@ bool ScanOutput(UpdateState& state, PortRecord& output, std::uint8_t model, int&
 
 }  // namespace
 
+FoundDevice DescribeDevice(const PortRecord& output, const PortRecord& input, std::uint8_t model,
+                           std::string name) {
+  // A product name fills its field and need not end in NUL.
+  return {
+      .ports = {static_cast<std::int32_t>(output.deviceNumber),
+                static_cast<std::int32_t>(input.deviceNumber)},
+      .name = std::move(name),
+      .model = model,
+      .outputName =
+          std::string(output.outCaps.szPname, strnlen(output.outCaps.szPname, MAXPNAMELEN)),
+      .inputName = std::string(input.inCaps.szPname, strnlen(input.inCaps.szPname, MAXPNAMELEN))};
+}
+
 void PortScanWorker(UpdateState& state) {
   BusyScope busy(state.busy);
   const std::uint8_t model =
       state.image && state.image->size() > kModelIndex ? (*state.image)[kModelIndex] : 0;
+  state.foundDevices.clear();
+  state.chosenDevice.reset();
   ArmInputs(state);
 
-  int pairsFound = 0;
   for (PortRecord* out = state.ports.OutputHead(); out != nullptr; out = out->next.get()) {
     if (state.stopRequested.load(std::memory_order_acquire)) {
       DisarmInputs(state);
       return;
     }
-    if (!ScanOutput(state, *out, model, pairsFound)) {
+    if (!ScanOutput(state, *out, model)) {
       // Without memory the scan cannot go on. The inputs are disarmed and the
       // ports reset, so the user can try again instead of facing a program
       // that stays busy for good.
@@ -236,54 +232,7 @@ void PortScanWorker(UpdateState& state) {
 
   DisarmInputs(state);
   busy.Leave();
-  state.window.PostStep(pairsFound > 0 ? STEP_CHOOSE_DEVICE : STEP_NO_DEVICE);
-}
-
-std::optional<std::string> BuildDeviceList(const UpdateState& state) {
-  if (!state.portPairList)
-    return std::nullopt;
-  std::string text;
-  bool any = false;
-  try {
-    for (const PortPair& pair : *state.portPairList) {
-      if (pair == kPairListEnd)
-        break;
-      const PortRecord* out = state.ports.FindOutput(pair.output);
-      const PortRecord* in = state.ports.FindInput(pair.input);
-      if (out == nullptr || in == nullptr)
-        continue;
-      text += std::string(out->deviceName, strnlen(out->deviceName, sizeof out->deviceName));
-      text += " (";
-      text += std::string(out->outCaps.szPname, strnlen(out->outCaps.szPname, MAXPNAMELEN));
-      text += "/";
-      text += std::string(in->inCaps.szPname, strnlen(in->inCaps.szPname, MAXPNAMELEN));
-      text += ")";
-      text.push_back('\0');
-      any = true;
-    }
-    if (!any)
-      return std::nullopt;
-    text.push_back('\0');
-  } catch (const std::bad_alloc&) {
-    // Shown as no device: the workflow then resets the ports.
-    return std::nullopt;
-  }
-  return text;
-}
-
-void ApplyDeviceChoice(UpdateState& state, int chosenIndex) {
-  if (!state.portPairList || chosenIndex == -1)
-    return;
-  std::vector<PortPair>& list = *state.portPairList;
-  std::size_t pairs = 0;
-  while (pairs < list.size() && list[pairs] != kPairListEnd)
-    ++pairs;
-  // An index that names no pair changes nothing: the transfer takes the first.
-  if (chosenIndex < 0 || static_cast<std::size_t>(chosenIndex) >= pairs)
-    return;
-  list[0] = list[static_cast<std::size_t>(chosenIndex)];
-  list.resize(2);
-  list[1] = kPairListEnd;
+  state.window.PostStep(state.foundDevices.empty() ? STEP_NO_DEVICE : STEP_CHOOSE_DEVICE);
 }
 
 }  // namespace korvane

@@ -2,22 +2,24 @@
 // the update file's model, and the device list the user chooses from.
 #pragma once
 
-#include <optional>
+#include <cstdint>
 #include <string>
+
+#include "run/found_device.h"
 
 namespace korvane {
 
 class UpdateState;
+struct PortRecord;
 
 // Sends an identity request on every output port and pairs it with the input
-// that answers; posts STEP_CHOOSE_DEVICE or STEP_NO_DEVICE. Runs on a worker thread.
+// that answers; the devices found replace the state's, and it posts
+// STEP_CHOOSE_DEVICE or STEP_NO_DEVICE. Runs on a worker thread.
 void PortScanWorker(UpdateState& state);
 
-// One NUL-terminated "%s (%s/%s)" entry per pair, ended by an empty entry;
-// nothing when no pair gave an entry.
-std::optional<std::string> BuildDeviceList(const UpdateState& state);
-
-// Leaves the chosen pair (-1: the list as it is) first in the PortPairList.
-void ApplyDeviceChoice(UpdateState& state, int chosenIndex);
+// The device an answer names, on the two ports it came through: their
+// numbers and the names their capabilities show.
+FoundDevice DescribeDevice(const PortRecord& output, const PortRecord& input, std::uint8_t model,
+                           std::string name);
 
 }  // namespace korvane

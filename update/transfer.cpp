@@ -379,9 +379,9 @@ void TransferRun::Finish(BusyScope& busy) {
 void TransferWorker(UpdateState& state) {
   PortRecord* output = nullptr;
   PortRecord* input = nullptr;
-  if (state.portPairList && !state.portPairList->empty()) {
-    output = state.ports.FindOutput(state.portPairList->front().output);
-    input = state.ports.FindInput(state.portPairList->front().input);
+  if (const FoundDevice* chosen = state.ChosenDevice()) {
+    output = state.ports.FindOutput(chosen->ports.output);
+    input = state.ports.FindInput(chosen->ports.input);
   }
   if (output == nullptr || input == nullptr || !output->header || !input->header || !input->event) {
     // Nothing was sent: the ports are reset and the user may rescan.

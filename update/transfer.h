@@ -1,4 +1,4 @@
-// The firmware transfer: the image sent to the first pair of the PortPairList
+// The firmware transfer: the image sent to the chosen device's pair of ports
 // in blocks of 16 paced messages, each block acknowledged or sent again.
 #pragma once
 

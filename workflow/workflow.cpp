@@ -1,5 +1,6 @@
 #include "workflow/workflow.h"
 
+#include "midi/winmm.h"
 #include "run/steps.h"
 #include "update/port_scan.h"
 #include "update/transfer.h"
@@ -26,7 +27,7 @@ void Workflow::HandleStep(int step) {
     case STEP_START_UPDATE:
       // Only the device choice enters it; a stray post while a worker is at
       // work would start a second transfer or race the scan for the pair list.
-      if (portsOpen_ && state.portPairList && !state.workers.AnyRunning())
+      if (portsOpen_ && state.chosenDevice && !state.workers.AnyRunning())
         StartUpdate();
       break;
     case STEP_CHOOSE_DEVICE:
@@ -105,22 +106,20 @@ void Workflow::ScanPorts() {
 }
 
 void Workflow::ChooseDevice() {
-  std::optional<std::string> list;
-  if (state_.portPairList)
-    list = BuildDeviceList(state_);
   // Without an entry there is nothing to choose from: treated like a cancel.
   DeviceChoice choice;
-  if (list)
-    choice = state_.window.ChooseDevice(*list, state_.filePath.value_or(std::string()));
-  if (list && choice.result == IDOK) {
-    ApplyDeviceChoice(state_, choice.chosenIndex);
-  } else {
-    state_.portPairList.reset();
+  if (!state_.foundDevices.empty()) {
+    choice =
+        state_.window.ChooseDevice(state_.foundDevices, state_.filePath.value_or(std::string()));
+  }
+  if (!choice) {
+    state_.chosenDevice.reset();
     state_.Record(RunOutcome::kNotChosen);
     state_.window.PostStep(STEP_RESET_PORTS);
-  }
-  if (!state_.portPairList)
     return;
+  }
+  // An index that names no device takes the first, as OK with none selected.
+  state_.chosenDevice = *choice < state_.foundDevices.size() ? *choice : 0;
   StartUpdate();
 }
 
@@ -202,7 +201,8 @@ bool Workflow::Destroy(const std::function<void()>& stopWindowCalls) {
   }
   // Nothing a worker uses may go before the worker has stopped.
   StopWorkers(stopWindowCalls);
-  state_.portPairList.reset();
+  state_.foundDevices.clear();
+  state_.chosenDevice.reset();
   state_.filePath.reset();
   state_.log.Release();
   state_.image.reset();

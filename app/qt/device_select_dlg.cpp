@@ -9,21 +9,9 @@
 
 namespace korvane {
 
-QStringList DeviceListEntries(const std::string& deviceList) {
-  QStringList entries;
-  std::size_t at = 0;
-  while (at < deviceList.size()) {
-    const std::size_t end = std::min(deviceList.find('\0', at), deviceList.size());
-    if (end == at)
-      break;  // the empty entry ends the list
-    entries << QString::fromUtf8(deviceList.data() + at, static_cast<qsizetype>(end - at));
-    at = end + 1;
-  }
-  return entries;
-}
-
-CDeviceSelectDlg::CDeviceSelectDlg(std::string deviceList, std::string filePath, QWidget* parent)
-    : QDialog(parent), m_deviceList(std::move(deviceList)), m_filePath(std::move(filePath)) {
+CDeviceSelectDlg::CDeviceSelectDlg(std::vector<std::string> entries, std::string filePath,
+                                   QWidget* parent)
+    : QDialog(parent), m_entries(std::move(entries)), m_filePath(std::move(filePath)) {
   setObjectName("deviceSelectDialog");
   setWindowTitle(kDeviceCaption);
   // A tool window with a caption and no system menu, so no close box.
@@ -52,7 +40,8 @@ CDeviceSelectDlg::CDeviceSelectDlg(std::string deviceList, std::string filePath,
   fileName_->setGeometry(du.Rect(7, 7, 172, 11));
   fileName_->setTextFormat(Qt::PlainText);
 
-  list_->addItems(DeviceListEntries(m_deviceList));
+  for (const std::string& entry : m_entries)
+    list_->addItem(QString::fromStdString(entry));
   fileName_->setText(QString::fromStdString(m_filePath));
 
   // A selection change (click, arrow keys, double-click alike) is the

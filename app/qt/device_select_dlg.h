@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <string>
+#include <vector>
 
 class QListWidget;
 class QLabel;
@@ -14,15 +15,15 @@ namespace korvane {
 
 class CDeviceSelectDlg : public QDialog {
  public:
-  // deviceList: NUL-terminated entries ended by an empty one.
-  CDeviceSelectDlg(std::string deviceList, std::string filePath, QWidget* parent);
+  // entries: the device list's entries, shown in this order.
+  CDeviceSelectDlg(std::vector<std::string> entries, std::string filePath, QWidget* parent);
 
   QListWidget* List() const { return list_; }
   QPushButton* OkButton() const { return ok_; }
   QPushButton* CancelButton() const { return cancel_; }
   QLabel* FileName() const { return fileName_; }
 
-  std::string m_deviceList;
+  std::vector<std::string> m_entries;
   int m_chosenIndex = -1;
   std::string m_filePath;
 
@@ -32,8 +33,5 @@ class CDeviceSelectDlg : public QDialog {
   QListWidget* list_;
   QLabel* fileName_;
 };
-
-// The entries of a device list text, up to the first empty one.
-QStringList DeviceListEntries(const std::string& deviceList);
 
 }  // namespace korvane

@@ -208,14 +208,13 @@ std::optional<std::string> QtWindow::ChooseUpdateFile() {
       std::nullopt);
 }
 
-DeviceChoice QtWindow::ChooseDevice(const std::string& deviceList, const std::string& filePath) {
+DeviceChoice QtWindow::ChooseDevice(const std::vector<FoundDevice>& devices,
+                                    const std::string& filePath) {
   return Call<DeviceChoice>(
-      [this, deviceList, filePath] {
-        CDeviceSelectDlg dialog(deviceList, filePath, dialog_);
-        DeviceChoice choice;
-        choice.result = dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
-        choice.chosenIndex = dialog.m_chosenIndex;
-        return choice;
+      [this, entries = DeviceEntries(devices), filePath] {
+        CDeviceSelectDlg dialog(entries, filePath, dialog_);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        return ChoiceOfDialog(accepted, dialog.m_chosenIndex);
       },
       DeviceChoice{});
 }

@@ -63,7 +63,8 @@ class QtWindow : public QObject, public Window {
   void RestoreCursor() override;
   void PostStep(int step) override;
   std::optional<std::string> ChooseUpdateFile() override;
-  DeviceChoice ChooseDevice(const std::string& deviceList, const std::string& filePath) override;
+  DeviceChoice ChooseDevice(const std::vector<FoundDevice>& devices,
+                            const std::string& filePath) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
 
   // Window thread, before the dialog shows: the next file choice answers

@@ -12,13 +12,10 @@ INT_PTR CDeviceSelectDlg::DoModal() {
 }
 
 void CDeviceSelectDlg::OnInitDialog(HWND dialog) {
-  // The entries in their order up to the first empty one; the list is not
-  // sorted, so an entry's place in the list is its index in the text.
-  std::size_t at = 0;
-  while (at < m_deviceList.size() && m_deviceList[at] != '\0') {
-    const char* entry = m_deviceList.c_str() + at;
-    SendDlgItemMessageA(dialog, IDC_DEVICE_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-    at += std::char_traits<char>::length(entry) + 1;
+  // The list is not sorted, so an entry's place in the list is its index.
+  for (const std::string& entry : m_entries) {
+    SendDlgItemMessageA(dialog, IDC_DEVICE_LIST, LB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(entry.c_str()));
   }
   SetDlgItemTextA(dialog, IDC_FILE_NAME, m_filePath.c_str());
 }
@@ -48,13 +45,12 @@ INT_PTR CALLBACK CDeviceSelectDlg::DialogProc(HWND dialog, UINT message, WPARAM 
   return FALSE;
 }
 
-DeviceChoice RunDeviceSelectDialog(HWND parent, const std::string& deviceList,
+DeviceChoice RunDeviceSelectDialog(HWND parent, const std::vector<FoundDevice>& devices,
                                    const std::string& filePath) {
-  CDeviceSelectDlg dialog(deviceList, filePath, parent);
-  DeviceChoice choice;
-  choice.result = static_cast<int>(dialog.DoModal());
-  choice.chosenIndex = dialog.m_chosenIndex;
-  return choice;
+  const std::vector<std::string> entries = DeviceEntries(devices);
+  CDeviceSelectDlg dialog(entries, filePath, parent);
+  const bool accepted = dialog.DoModal() == IDOK;
+  return ChoiceOfDialog(accepted, dialog.m_chosenIndex);
 }
 
 }  // namespace korvane

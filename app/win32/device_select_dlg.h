@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "run/window.h"
 
@@ -14,15 +15,16 @@ namespace korvane {
 
 class CDeviceSelectDlg {
  public:
-  // deviceList: NUL-terminated entries ended by an empty one. Both texts are
+  // entries: the device list's entries, shown in this order. Both are
   // borrowed for the dialog's run.
-  CDeviceSelectDlg(const std::string& deviceList, const std::string& filePath, HWND parent)
-      : m_deviceList(deviceList), m_filePath(filePath), parent_(parent) {}
+  CDeviceSelectDlg(const std::vector<std::string>& entries, const std::string& filePath,
+                   HWND parent)
+      : m_entries(entries), m_filePath(filePath), parent_(parent) {}
 
   // Runs the dialog modally: IDOK or IDCANCEL (also when it cannot be shown).
   INT_PTR DoModal();
 
-  const std::string& m_deviceList;
+  const std::vector<std::string>& m_entries;
   int m_chosenIndex = -1;
   const std::string& m_filePath;
 
@@ -33,8 +35,8 @@ class CDeviceSelectDlg {
   HWND parent_;
 };
 
-// Runs a CDeviceSelectDlg and returns its result and choice.
-DeviceChoice RunDeviceSelectDialog(HWND parent, const std::string& deviceList,
+// Runs a CDeviceSelectDlg over the devices' entries and returns the choice.
+DeviceChoice RunDeviceSelectDialog(HWND parent, const std::vector<FoundDevice>& devices,
                                    const std::string& filePath);
 
 }  // namespace korvane

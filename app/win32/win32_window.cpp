@@ -153,9 +153,10 @@ std::optional<std::string> Win32Window::ChooseUpdateFile() {
   return std::string(name.data());
 }
 
-DeviceChoice Win32Window::ChooseDevice(const std::string& deviceList, const std::string& filePath) {
+DeviceChoice Win32Window::ChooseDevice(const std::vector<FoundDevice>& devices,
+                                       const std::string& filePath) {
   DeviceChoice choice;
-  Run([&] { choice = RunDeviceSelectDialog(dialog_, deviceList, filePath); });
+  Run([&] { choice = RunDeviceSelectDialog(dialog_, devices, filePath); });
   return choice;
 }
 

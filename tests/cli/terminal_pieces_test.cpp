@@ -89,10 +89,22 @@ TEST(LogEcho, ABreakForOtherOutputIsNotPrintedTwice) {
   EXPECT_EQ(out.str(), "Welcome.\nChecking MidiPorts...\n0: a device\nStarting Update\n");
 }
 
-TEST(DevicePrompt, SplitsTheListAtItsZeroBytesUpToTheEmptyEntry) {
-  const std::string list("A (x/y)\0B (z/w)\0\0C\0", 20);
-  EXPECT_EQ(SplitDeviceList(list), (std::vector<std::string>{"A (x/y)", "B (z/w)"}));
-  EXPECT_TRUE(SplitDeviceList(std::string("\0", 1)).empty());
+// Devices named as given, each on ports "o" and "i" unless the name holds
+// its own "(OUT/IN)".
+std::vector<FoundDevice> Devices(const std::vector<std::string>& entries) {
+  std::vector<FoundDevice> devices;
+  for (const std::string& entry : entries) {
+    const std::size_t open = entry.find(" (");
+    if (open == std::string::npos) {
+      devices.push_back({.name = entry, .outputName = "o", .inputName = "i"});
+      continue;
+    }
+    const std::size_t slash = entry.find('/', open);
+    devices.push_back({.name = entry.substr(0, open),
+                       .outputName = entry.substr(open + 2, slash - open - 2),
+                       .inputName = entry.substr(slash + 1, entry.size() - slash - 2)});
+  }
+  return devices;
 }
 
 struct PromptRun {
@@ -107,7 +119,7 @@ PromptRun Prompt(std::vector<std::string> entries, DevicePromptSettings settings
   std::istringstream in(typed);
   std::ostringstream out, err;
   PromptRun run;
-  const DevicePromptAnswer answer = PromptForDevice(entries, settings, in, out, err);
+  const DevicePromptAnswer answer = PromptForDevice(Devices(entries), settings, in, out, err);
   run.choice = answer.choice;
   run.refused = answer.deviceRefused;
   run.out = out.str();
@@ -117,27 +129,26 @@ PromptRun Prompt(std::vector<std::string> entries, DevicePromptSettings settings
 
 TEST(DevicePrompt, OneDeviceIsTakenWithoutAsking) {
   const PromptRun run = Prompt({"only"}, {});
-  EXPECT_EQ(run.choice.result, IDOK);
-  EXPECT_EQ(run.choice.chosenIndex, 0);
+  EXPECT_EQ(run.choice, std::optional<std::size_t>(0));
   EXPECT_EQ(run.out, "");
 }
 
 TEST(DevicePrompt, DeviceOptionPicksItsEntryAndRefusesOneThatIsNotThere) {
   PromptRun run = Prompt({"a", "b", "c"}, {"2", false});
-  EXPECT_EQ(run.choice.result, IDOK);
-  EXPECT_EQ(run.choice.chosenIndex, 2);
+  EXPECT_EQ(run.choice, std::optional<std::size_t>(2));
   EXPECT_FALSE(run.refused);
   run = Prompt({"a", "b"}, {"2", false});
-  EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_FALSE(run.choice);
   EXPECT_TRUE(run.refused);
-  EXPECT_EQ(run.err, "korvane-flash: --device 2 names no device; 2 answered:\n0: a\n1: b\n");
+  EXPECT_EQ(run.err,
+            "korvane-flash: --device 2 names no device; 2 answered:\n0: a (o/i)\n1: b (o/i)\n");
   run = Prompt({"a"}, {"-1", false});
-  EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_FALSE(run.choice);
   EXPECT_TRUE(run.refused);
   // Even the only device is not taken when the name given is not its own.
-  EXPECT_EQ(run.err, "korvane-flash: --device \"-1\" names no device; 1 answered:\n0: a\n");
+  EXPECT_EQ(run.err, "korvane-flash: --device \"-1\" names no device; 1 answered:\n0: a (o/i)\n");
   run = Prompt({"     TRW1000 (A/B)", "     TRW1000 (C/D)"}, {"TRW1000", false});
-  EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_FALSE(run.choice);
   EXPECT_TRUE(run.refused);
   EXPECT_EQ(run.err,
             "korvane-flash: --device \"TRW1000\" names 2 devices; use the whole entry:\n"
@@ -158,7 +169,7 @@ TEST_P(DeviceArgument, NamesTheEntriesItMatches) {
       "     TRV1000 (Rack Out/Rack In)",
       "        1000 (Old Out/Old In)",
   };
-  EXPECT_EQ(EntriesNamedBy(entries, GetParam().argument), GetParam().named);
+  EXPECT_EQ(DevicesNamedBy(Devices(entries), GetParam().argument), GetParam().named);
 }
 
 void PrintTo(const NamedCase& c, std::ostream* os) {
@@ -178,8 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DevicePrompt, SeveralWithNobodyToAskAreListedAndNoneIsChosen) {
   const PromptRun run = Prompt({"first (o/i)", "second (o/i)"}, {});
-  EXPECT_EQ(run.choice.result, IDCANCEL);
-  EXPECT_EQ(run.choice.chosenIndex, -1);
+  EXPECT_FALSE(run.choice);
   EXPECT_EQ(run.out, "0: first (o/i)\n1: second (o/i)\n");
   EXPECT_NE(run.err.find("--device"), std::string::npos);
   EXPECT_FALSE(run.refused);  // nothing was given to refuse: no device chosen
@@ -187,12 +197,11 @@ TEST(DevicePrompt, SeveralWithNobodyToAskAreListedAndNoneIsChosen) {
 
 TEST(DevicePrompt, ATerminalIsAskedUntilTheAnswerNamesAnEntry) {
   PromptRun run = Prompt({"a", "b"}, {std::nullopt, true}, "7\nx\n1\n");
-  EXPECT_EQ(run.choice.result, IDOK);
-  EXPECT_EQ(run.choice.chosenIndex, 1);
+  EXPECT_EQ(run.choice, std::optional<std::size_t>(1));
   run = Prompt({"a", "b"}, {std::nullopt, true}, "\n");
-  EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_FALSE(run.choice);
   run = Prompt({"a", "b"}, {std::nullopt, true}, "");  // end of input
-  EXPECT_EQ(run.choice.result, IDCANCEL);
+  EXPECT_FALSE(run.choice);
 }
 
 class NoStopSource final : public StopSource {

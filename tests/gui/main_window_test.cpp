@@ -170,7 +170,7 @@ class MainWindowTest : public QObject {
     // before the first block); the rescan asks and confirms.
     QTRY_VERIFY_WITH_TIMEOUT(rig.midi.Controller(rig.controller).IdentityRequests() == 6, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(
-        !rig.dialog->State().portPairList.has_value() && !rig.dialog->Flow().PortsOpen(), kLong);
+        !rig.dialog->State().chosenDevice.has_value() && !rig.dialog->Flow().PortsOpen(), kLong);
     QTRY_VERIFY(rig.dialog->Button(kRescanButton)->isVisible());
     QCOMPARE(rig.midi.Controller(rig.controller).BlocksReceived(), std::size_t{3});
   }
@@ -303,7 +303,7 @@ class MainWindowTest : public QObject {
   }
 
   void deviceDialogListsInOrderAndReportsTheChoice() {
-    const std::string list("Ctl A (Out1/In1)\0Ctl B (Out2/In2)\0Ctl C (Out3/In3)\0\0", 52);
+    const std::vector<std::string> list{"Ctl A (Out1/In1)", "Ctl B (Out2/In2)", "Ctl C (Out3/In3)"};
     {
       CDeviceSelectDlg d(list, "/x/update.syx", nullptr);
       QCOMPARE(d.List()->count(), 3);
@@ -329,7 +329,7 @@ class MainWindowTest : public QObject {
       QCOMPARE(d.m_chosenIndex, -1);
     }
     {
-      CDeviceSelectDlg d(std::string("\0", 1), "p", nullptr);
+      CDeviceSelectDlg d({}, "p", nullptr);
       QCOMPARE(d.List()->count(), 0);
       QTimer::singleShot(0, [&] { QTest::keyClick(&d, Qt::Key_Escape); });
       QCOMPARE(d.exec(), int(QDialog::Rejected));
@@ -337,7 +337,7 @@ class MainWindowTest : public QObject {
   }
 
   void deviceListShowsItsScrollBarOnlyWhenTheEntriesNeedIt() {
-    CDeviceSelectDlg d(std::string("Ctl A (Out1/In1)\0\0", 18), "p", nullptr);
+    CDeviceSelectDlg d({"Ctl A (Out1/In1)"}, "p", nullptr);
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     QVERIFY(!d.List()->verticalScrollBar()->isVisible());

@@ -76,7 +76,8 @@ class X11WindowTest : public QObject {
       device = ShownTitle(d);
       d->reject();
     });
-    window.ChooseDevice(std::string("Ctl A (Out1/In1)\0\0", 18), "/x/update.syx");
+    window.ChooseDevice({{.name = "Ctl A", .outputName = "Out1", .inputName = "In1"}},
+                        "/x/update.syx");
     QCOMPARE(device, QString("Please select device to update"));
 
     WhenModal<QMessageBox>([&](QMessageBox* box) {

@@ -104,11 +104,14 @@ std::optional<std::string> RecordingWindow::ChooseUpdateFile() {
   return fileAnswer;
 }
 
-DeviceChoice RecordingWindow::ChooseDevice(const std::string& deviceList,
+DeviceChoice RecordingWindow::ChooseDevice(const std::vector<FoundDevice>& devices,
                                            const std::string& filePath) {
   std::lock_guard lock(mutex_);
-  Record({WindowOp::kChooseDevice, 0, 0, deviceList});
-  lastDeviceList_ = deviceList;
+  std::string entries;
+  for (const std::string& entry : DeviceEntries(devices))
+    entries += entry + "\n";
+  Record({WindowOp::kChooseDevice, 0, 0, entries});
+  lastDevices_ = devices;
   lastDevicePath_ = filePath;
   return deviceAnswer;
 }
@@ -166,9 +169,9 @@ bool RecordingWindow::WaitCursorShown() const {
   return waitCursor_;
 }
 
-std::string RecordingWindow::LastDeviceList() const {
+std::vector<FoundDevice> RecordingWindow::LastDevices() const {
   std::lock_guard lock(mutex_);
-  return lastDeviceList_;
+  return lastDevices_;
 }
 
 std::string RecordingWindow::LastDevicePath() const {

@@ -58,12 +58,13 @@ class RecordingWindow : public Window {
   void RestoreCursor() override;
   void PostStep(int step) override;
   std::optional<std::string> ChooseUpdateFile() override;
-  DeviceChoice ChooseDevice(const std::string& deviceList, const std::string& filePath) override;
+  DeviceChoice ChooseDevice(const std::vector<FoundDevice>& devices,
+                            const std::string& filePath) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
 
   // Scripted answers.
   std::optional<std::string> fileAnswer;
-  DeviceChoice deviceAnswer{IDOK, -1};
+  DeviceChoice deviceAnswer = 0;
   bool askAnswer = true;
   // Setting the progress bar's range throws, as a window that breaks down.
   bool rangeThrows = false;
@@ -82,7 +83,7 @@ class RecordingWindow : public Window {
   bool ProgressEnabled() const;
   bool WaitCursorShown() const;
   // The device list text and path the last device dialog was given.
-  std::string LastDeviceList() const;
+  std::vector<FoundDevice> LastDevices() const;
   std::string LastDevicePath() const;
 
   // Posted steps not yet taken, oldest first.
@@ -108,7 +109,8 @@ class RecordingWindow : public Window {
   bool waitCursor_ = false;
   std::deque<int> pending_;
   std::vector<int> allPosted_;
-  std::string lastDeviceList_, lastDevicePath_;
+  std::vector<FoundDevice> lastDevices_;
+  std::string lastDevicePath_;
 };
 
 }  // namespace korvane::testing

@@ -31,8 +31,14 @@ struct ScanRig : ProcedureRig {
     return options;
   }
 
-  std::string InputName(int device) const { return state.ports.FindInput(device)->deviceName; }
-  std::string OutputName(int device) const { return state.ports.FindOutput(device)->deviceName; }
+  // The pairs of the devices found, in list order.
+  Pairs Found() const {
+    Pairs pairs;
+    for (const FoundDevice& device : state.foundDevices)
+      pairs.push_back(device.ports);
+    return pairs;
+  }
+  std::string Name(std::size_t entry) const { return state.foundDevices.at(entry).name; }
   // Every input left stopped with nothing queued and its header unprepared.
   bool InputsDisarmed() const {
     for (PortRecord* in = state.ports.InputHead(); in != nullptr; in = in->next.get()) {
@@ -45,16 +51,18 @@ struct ScanRig : ProcedureRig {
   }
 };
 
-TEST(PortScanTest, OneControllerIsPairedAndNamedInBothRecords) {
+TEST(PortScanTest, OneControllerIsFoundWithItsPortsNameAndModel) {
   ScanRig rig(3, 2);
   rig.midi.AttachController(1, {2}, ScanRig::Named("TRW1000"));
   rig.OpenPorts();
   PortScanWorker(rig.state);
 
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{1, 2}, kPairListEnd}));
-  EXPECT_EQ(rig.OutputName(1), "     TRW1000");
-  EXPECT_EQ(rig.InputName(2), "     TRW1000");
-  EXPECT_EQ(rig.InputName(0), "");
+  ASSERT_EQ(rig.Found(), (Pairs{{1, 2}}));
+  const FoundDevice& found = rig.state.foundDevices.front();
+  EXPECT_EQ(found.name, "     TRW1000");
+  EXPECT_EQ(found.model, kModelTrw1000);
+  EXPECT_EQ(DeviceEntry(found), "     TRW1000 (Out 1/In 2)");
+  EXPECT_FALSE(rig.state.chosenDevice.has_value());
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_CHOOSE_DEVICE});
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_TRUE(rig.InputsDisarmed());
@@ -70,7 +78,7 @@ TEST(PortScanTest, NoControllerMeansNoDevice) {
   rig.OpenPorts();
   PortScanWorker(rig.state);
 
-  EXPECT_FALSE(rig.state.portPairList.has_value());
+  EXPECT_TRUE(rig.state.foundDevices.empty());
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_NO_DEVICE});
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_TRUE(rig.InputsDisarmed());
@@ -83,9 +91,9 @@ TEST(PortScanTest, ControllersAreListedHighestOutputFirst) {
   rig.OpenPorts();
   PortScanWorker(rig.state);
 
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{3, 1}, {0, 0}, kPairListEnd}));
-  EXPECT_EQ(rig.OutputName(3), "      SECOND");
-  EXPECT_EQ(rig.OutputName(0), "       FIRST");
+  EXPECT_EQ(rig.Found(), (Pairs{{3, 1}, {0, 0}}));
+  EXPECT_EQ(rig.Name(0), "      SECOND");
+  EXPECT_EQ(rig.Name(1), "       FIRST");
 }
 
 TEST(PortScanTest, ReplyOnTwoInputsPairsTheLowestIndexAndNothingElse) {
@@ -97,7 +105,7 @@ TEST(PortScanTest, ReplyOnTwoInputsPairsTheLowestIndexAndNothingElse) {
   rig.OpenPorts();
   PortScanWorker(rig.state);
 
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{1, 1}, kPairListEnd}));
+  EXPECT_EQ(rig.Found(), (Pairs{{1, 1}}));
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_CHOOSE_DEVICE});
 }
 
@@ -112,7 +120,7 @@ TEST(PortScanTest, LateAnswerIsNotPairedWithTheNextOutput) {
   };
   const Case cases[] = {
       {"beside a controller of another model", 0x14, {}},
-      {"beside one of the same model", 0x15, {{0, 0}, kPairListEnd}},
+      {"beside one of the same model", 0x15, {{0, 0}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -127,7 +135,7 @@ TEST(PortScanTest, LateAnswerIsNotPairedWithTheNextOutput) {
     rig.OpenPorts();
     PortScanWorker(rig.state);
 
-    EXPECT_EQ(rig.state.portPairList.value_or(Pairs{}), c.expected);
+    EXPECT_EQ(rig.Found(), c.expected);
   }
 }
 
@@ -139,8 +147,8 @@ TEST(PortScanTest, ForeignSysExAroundTheReplyChangesNothing) {
   rig.OpenPorts();
   PortScanWorker(rig.state);
 
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 0}, kPairListEnd}));
-  EXPECT_EQ(rig.InputName(0), "       AB123");
+  EXPECT_EQ(rig.Found(), (Pairs{{0, 0}}));
+  EXPECT_EQ(rig.Name(0), "       AB123");
 }
 
 TEST(PortScanTest, ControllerOfAnotherModelIsNotPaired) {
@@ -160,7 +168,7 @@ TEST(PortScanTest, NameIsReadOnlyInsideTheInputBuffer) {
   rig.midi.AttachController(0, {0}, ScanRig::Named("TRW1000"));
   rig.OpenPorts(8);
   PortScanWorker(rig.state);
-  EXPECT_EQ(rig.InputName(0), "           T");
+  EXPECT_EQ(rig.Name(0), "           T");
 }
 
 TEST(PortScanTest, RefusedPrepareSkipsThatOutputOnly) {
@@ -173,16 +181,18 @@ TEST(PortScanTest, RefusedPrepareSkipsThatOutputOnly) {
   EXPECT_EQ(rig.state.log.Text(),
             std::string(kGreeting) + "MIDIOUTPREPAREHEADER -> MMSYSERR_ALLOCATED");
   EXPECT_TRUE(rig.midi.SentMessages(1).empty());
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 0}, kPairListEnd}));
+  EXPECT_EQ(rig.Found(), (Pairs{{0, 0}}));
 }
 
-TEST(PortScanTest, RescanWritesOverTheOldListFromTheStart) {
+TEST(PortScanTest, RescanReplacesTheDevicesAndTheChoice) {
   ScanRig rig(1, 1);
   rig.midi.AttachController(0, {0});
-  rig.state.portPairList = Pairs{{7, 7}, {8, 8}, {9, 9}, kPairListEnd};
+  rig.state.foundDevices = {{.ports = {7, 7}}, {.ports = {8, 8}}};
+  rig.state.chosenDevice = 1;
   rig.OpenPorts();
   PortScanWorker(rig.state);
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 0}, kPairListEnd}));
+  EXPECT_EQ(rig.Found(), (Pairs{{0, 0}}));
+  EXPECT_FALSE(rig.state.chosenDevice.has_value());
 }
 
 TEST(PortScanTest, StopRequestDisarmsAndPostsNothing) {
@@ -197,52 +207,6 @@ TEST(PortScanTest, StopRequestDisarmsAndPostsNothing) {
   EXPECT_TRUE(rig.midi.SentMessages(1).empty());
   EXPECT_FALSE(rig.state.busy.IsBusy());
   EXPECT_TRUE(rig.InputsDisarmed());
-}
-
-TEST(PortScanTest, DeviceListHasOneEntryPerPairAndAnEmptyOneAtTheEnd) {
-  ScanRig rig(2, 2);
-  rig.midi.AttachController(1, {0}, ScanRig::Named("X1"));
-  rig.midi.AttachController(0, {1}, ScanRig::Named("TRW1000"));
-  rig.OpenPorts();
-  PortScanWorker(rig.state);
-
-  const std::string expected =
-      std::string("          X1 (Out 1/In 0)") + '\0' + "     TRW1000 (Out 0/In 1)" + '\0' + '\0';
-  EXPECT_EQ(BuildDeviceList(rig.state), expected);
-}
-
-TEST(PortScanTest, DeviceListLeavesOutPairsWithoutRecords) {
-  ScanRig rig(1, 1);
-  rig.OpenPorts();
-  std::strcpy(rig.state.ports.FindOutput(0)->deviceName, "X1");
-  rig.state.portPairList = Pairs{{5, 0}, {0, 0}, kPairListEnd};
-  EXPECT_EQ(BuildDeviceList(rig.state), std::string("X1 (Out 0/In 0)") + '\0' + '\0');
-
-  rig.state.portPairList = Pairs{{0, 3}, kPairListEnd};
-  EXPECT_FALSE(BuildDeviceList(rig.state).has_value());
-  rig.state.portPairList.reset();
-  EXPECT_FALSE(BuildDeviceList(rig.state).has_value());
-}
-
-TEST(PortScanTest, DeviceChoiceLeavesTheChosenPairFirstAndAlone) {
-  ScanRig rig(0, 0);
-  const Pairs three = {{3, 0}, {2, 1}, {0, 1}, kPairListEnd};
-
-  rig.state.portPairList = three;
-  ApplyDeviceChoice(rig.state, 2);
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{0, 1}, kPairListEnd}));
-
-  rig.state.portPairList = three;
-  ApplyDeviceChoice(rig.state, 0);
-  EXPECT_EQ(rig.state.portPairList, (Pairs{{3, 0}, kPairListEnd}));
-
-  rig.state.portPairList = three;
-  ApplyDeviceChoice(rig.state, -1);
-  EXPECT_EQ(rig.state.portPairList, three);
-
-  // An index past the pairs names nothing and changes nothing.
-  ApplyDeviceChoice(rig.state, 3);
-  EXPECT_EQ(rig.state.portPairList, three);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ struct Rig : ProcedureRig {
     controller = midi.AttachController(0, {0}, std::move(options));
     state.image = MakeImage(messages, 24);
     state.inputBufferSize = 24;
-    state.portPairList = std::vector<PortPair>{{0, 0}, kPairListEnd};
+    state.UsePair({0, 0});
     OpenPorts();
   }
 

@@ -29,7 +29,7 @@ struct TransferRig : ProcedureRig {
       longest = std::max(longest, m.size());
     state.inputBufferSize = static_cast<std::uint32_t>(longest);
     state.image = std::move(image);
-    state.portPairList = std::vector<PortPair>{{0, 0}, kPairListEnd};
+    state.UsePair({0, 0});
   }
 
   std::string Log() const { return state.log.Text(); }
@@ -249,8 +249,8 @@ TEST(TransferTest, ControllerRestartedAfterTheScanGetsNothing) {
   TransferRig rig(MakeImage(32));
   rig.OpenPorts();
   PortScanWorker(rig.state);
-  ApplyDeviceChoice(rig.state, 0);
-  ASSERT_EQ(rig.state.portPairList, (std::vector<PortPair>{{0, 0}, kPairListEnd}));
+  ASSERT_EQ(rig.state.foundDevices.size(), 1u);
+  rig.state.chosenDevice = 0;
   rig.midi.RestartController(rig.controller);
   TransferWorker(rig.state);
 
@@ -429,7 +429,7 @@ TEST(TransferTest, CutterKeepsASecondStartInsideTheMessage) {
 
 TEST(TransferTest, MissingPairRecordResetsThePortsWithoutSending) {
   TransferRig rig(MakeImage(16));
-  rig.state.portPairList = std::vector<PortPair>{{4, 0}, kPairListEnd};
+  rig.state.UsePair({4, 0});
   rig.OpenPorts();
   TransferWorker(rig.state);
 
@@ -439,7 +439,7 @@ TEST(TransferTest, MissingPairRecordResetsThePortsWithoutSending) {
   EXPECT_EQ(rig.window.PostedSteps(), std::vector<int>{STEP_RESET_PORTS});
   EXPECT_FALSE(rig.state.busy.IsBusy());
 
-  rig.state.portPairList.reset();
+  rig.state.chosenDevice.reset();
   TransferWorker(rig.state);
   EXPECT_EQ(rig.window.PostedSteps(), (std::vector<int>{STEP_RESET_PORTS, STEP_RESET_PORTS}));
 }
@@ -524,7 +524,7 @@ TEST(TransferTest, InputThatNeverConfirmsItsCloseEndsTheRunWithNothingSent) {
   UpdateState state(midi, window);
   state.log.AppendLog(kGreeting);
   state.image = MakeImage(16);
-  state.portPairList = std::vector<PortPair>{{0, 0}, kPairListEnd};
+  state.UsePair({0, 0});
   state.ports.OpenAllMidiIn(state.PortBufferSize());
   state.ports.OpenAllMidiOut(state.PortBufferSize());
 

@@ -23,7 +23,7 @@ struct AddressedRig : ProcedureRig {
     controller = midi.AttachController(0, {0}, options);
     state.image = MakeImage(messages, 12);
     state.inputBufferSize = 12;
-    state.portPairList = std::vector<PortPair>{{0, 0}, kPairListEnd};
+    state.UsePair({0, 0});
     OpenPorts();
   }
 

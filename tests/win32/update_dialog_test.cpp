@@ -207,7 +207,11 @@ TEST_F(UpdateDialogTest, AboutBoxForSystemCommands16To31) {
 
 TEST_F(UpdateDialogTest, DeviceDialogListsInOrderAndReportsTheLastSelection) {
   Open();
-  const std::string list("Ctl A (Out1/In1)\0Ctl B (Out2/In2)\0Ctl C (Out3/In3)\0\0", 52);
+  const std::vector<FoundDevice> list{
+      {.name = "Ctl A", .outputName = "Out1", .inputName = "In1"},
+      {.name = "Ctl B", .outputName = "Out2", .inputName = "In2"},
+      {.name = "Ctl C", .outputName = "Out3", .inputName = "In3"},
+  };
   std::vector<std::string> entries;
   std::string fileName;
   std::vector<int> tabs;
@@ -241,8 +245,7 @@ TEST_F(UpdateDialogTest, DeviceDialogListsInOrderAndReportsTheLastSelection) {
       SendMessageA(d, WM_COMMAND, IDOK, 0);
     });
     const DeviceChoice choice = RunDeviceSelectDialog(main_, list, "C:\\x\\update.syx");
-    EXPECT_EQ(choice.result, IDOK);
-    EXPECT_EQ(choice.chosenIndex, 0);
+    EXPECT_EQ(choice, std::optional<std::size_t>(0));
   }
   EXPECT_EQ(entries,
             (std::vector<std::string>{"Ctl A (Out1/In1)", "Ctl B (Out2/In2)", "Ctl C (Out3/In3)"}));
@@ -257,9 +260,8 @@ TEST_F(UpdateDialogTest, DeviceDialogListsInOrderAndReportsTheLastSelection) {
     EXPECT_EQ(SendDlgItemMessageA(d, IDC_DEVICE_LIST, LB_GETCOUNT, 0, 0), 0);
     PostMessageA(GetDlgItem(d, IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
   });
-  const DeviceChoice cancelled = RunDeviceSelectDialog(main_, std::string(1, '\0'), "p");
-  EXPECT_EQ(cancelled.result, IDCANCEL);
-  EXPECT_EQ(cancelled.chosenIndex, -1);
+  const DeviceChoice cancelled = RunDeviceSelectDialog(main_, {}, "p");
+  EXPECT_FALSE(cancelled.has_value());
 }
 
 TEST_F(UpdateDialogTest, OpenChecksTheSampleAndScansWithoutAPort) {

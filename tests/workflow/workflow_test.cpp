@@ -101,12 +101,17 @@ TEST_F(WorkflowTest, InputsWithoutOutputsAreClosedAgain) {
 
 TEST_F(WorkflowTest, FullUpdateThenRescanReusesTheImage) {
   AddController();
-  rig.window.deviceAnswer = {IDOK, 0};
+  // An answer past the list names no device: the first is taken, as OK with
+  // none selected.
+  rig.window.deviceAnswer = 7;
   flow.HandleStep(STEP_SCAN_PORTS);
   EXPECT_TRUE(flow.PortsOpen());
   ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
   EXPECT_EQ(rig.window.LastDevicePath(), "/tmp/update.syx");
-  EXPECT_NE(rig.window.LastDeviceList().find("Panel Out"), std::string::npos);
+  ASSERT_EQ(rig.window.LastDevices().size(), 1u);
+  EXPECT_EQ(rig.window.LastDevices().front().outputName, "Panel Out");
+  EXPECT_EQ(rig.state.chosenDevice, std::optional<std::size_t>(0));
+  EXPECT_EQ(rig.state.Outcome(), RunOutcome::kSuccess);
   flow.HandleStep(STEP_RESET_PORTS);
   EXPECT_FALSE(flow.PortsOpen());
   EXPECT_EQ(rig.state.ports.InputHead(), nullptr);
@@ -132,7 +137,7 @@ TEST_F(WorkflowTest, FullUpdateThenRescanReusesTheImage) {
 
 TEST_F(WorkflowTest, AWorkerThatThrowsSaysSoLeavesBusyAndHandsBack) {
   AddController();
-  rig.window.deviceAnswer = {IDOK, 0};
+  rig.window.deviceAnswer = 0;
   rig.window.rangeThrows = true;  // the transfer's first window call
   flow.HandleStep(STEP_SCAN_PORTS);
   ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
@@ -146,7 +151,7 @@ TEST_F(WorkflowTest, AWorkerThatThrowsSaysSoLeavesBusyAndHandsBack) {
 
 TEST_F(WorkflowTest, ATransferThatThrowsAfterFirmwareWentOutEndsInDanger) {
   AddController();
-  rig.window.deviceAnswer = {IDOK, 0};
+  rig.window.deviceAnswer = 0;
   rig.window.positionThrows = 5;  // inside block 1
   flow.HandleStep(STEP_SCAN_PORTS);
   ASSERT_TRUE(RunUntil(STEP_RESET_PORTS));
@@ -159,11 +164,11 @@ TEST_F(WorkflowTest, ATransferThatThrowsAfterFirmwareWentOutEndsInDanger) {
 
 TEST_F(WorkflowTest, CancelInTheDeviceDialogDropsThePairsAndResets) {
   AddController();
-  rig.window.deviceAnswer = {IDCANCEL, 0};
+  rig.window.deviceAnswer = std::nullopt;
   flow.HandleStep(STEP_SCAN_PORTS);
   ASSERT_TRUE(RunUntil(STEP_CHOOSE_DEVICE));
   flow.HandleStep(STEP_CHOOSE_DEVICE);
-  EXPECT_FALSE(rig.state.portPairList.has_value());
+  EXPECT_FALSE(rig.state.chosenDevice.has_value());
   EXPECT_EQ(rig.state.Outcome(), RunOutcome::kNotChosen);
   ASSERT_EQ(rig.window.TakePostedStep(), std::optional<int>(STEP_RESET_PORTS));
   flow.HandleStep(STEP_RESET_PORTS);
@@ -186,7 +191,7 @@ TEST_F(WorkflowTest, NoDeviceWritesItsMessageAndResets) {
 
 TEST_F(WorkflowTest, RepeatedScanWhilePortsAreOpenIsIgnored) {
   AddController();
-  rig.window.deviceAnswer = {IDCANCEL, -1};
+  rig.window.deviceAnswer = std::nullopt;
   flow.HandleStep(STEP_SCAN_PORTS);
   flow.HandleStep(STEP_SCAN_PORTS);
   flow.OnButton(kRescanButton);  // a click while the scan runs is dropped too
@@ -259,13 +264,14 @@ TEST_F(WorkflowTest, FirstVisiblePaintGreetsOnce) {
 TEST_F(WorkflowTest, DestroyWhileIdleReleasesAndClosesInputsFirst) {
   AddController();
   rig.OpenPorts();
-  rig.state.portPairList = std::vector<PortPair>{{0, 0}, kPairListEnd};
+  rig.state.UsePair({0, 0});
   bool stopped = false;
   EXPECT_TRUE(flow.Destroy([&] { stopped = true; }));
   EXPECT_TRUE(stopped);
   EXPECT_FALSE(rig.state.image.has_value());
   EXPECT_FALSE(rig.state.filePath.has_value());
-  EXPECT_FALSE(rig.state.portPairList.has_value());
+  EXPECT_TRUE(rig.state.foundDevices.empty());
+  EXPECT_FALSE(rig.state.chosenDevice.has_value());
   EXPECT_EQ(rig.state.log.Capacity(), 0u);
   EXPECT_EQ(rig.state.ports.InputHead(), nullptr);
   EXPECT_EQ(rig.state.ports.OutputHead(), nullptr);
@@ -279,7 +285,7 @@ TEST_F(WorkflowTest, DestroyDuringTransferStopsAndJoinsTheWorkerFirst) {
   // Long enough that the transfer is surely still running when the window goes.
   rig.state.image = MakeImage(400, 300);
   AddController();
-  rig.window.deviceAnswer = {IDOK, 0};
+  rig.window.deviceAnswer = 0;
   flow.HandleStep(STEP_SCAN_PORTS);
   ASSERT_TRUE(RunUntil(STEP_CHOOSE_DEVICE));
   flow.HandleStep(STEP_CHOOSE_DEVICE);
