@@ -57,39 +57,72 @@ PortSet::~PortSet() {
   CloseAllMidiOut();
 }
 
+PortSet::Opened PortSet::OpenInput(UINT device, std::uint32_t bufferSize) {
+  // Zeroed before the open call: MIM_OPEN arrives inside it and counts here.
+  auto record = NewRecord(services_, true);
+  if (!record)
+    return Opened::kNoMemory;
+  const MMRESULT result = ReportMidiResult(
+      log_,
+      services_.midiInOpen(&record->inHandle, device, reinterpret_cast<DWORD_PTR>(&MidiInProc),
+                           reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION),
+      kMidiInOpen);
+  if (result != MMSYSERR_NOERROR)
+    return Opened::kNo;
+  if (!CompleteRecord(*record, device, bufferSize)) {
+    // Without its buffer the port is of no use: give it back.
+    ReportMidiResult(log_, MMSYSERR_NOMEM, kMidiInOpen);
+    services_.midiInClose(record->inHandle);
+    return Opened::kNo;
+  }
+  services_.midiInGetDevCapsA(device, &record->inCaps, sizeof(MIDIINCAPSA));
+  record->next = std::move(inputHead_);
+  inputHead_ = std::move(record);
+  return Opened::kYes;
+}
+
+PortSet::Opened PortSet::OpenOutput(UINT device, std::uint32_t bufferSize) {
+  auto record = NewRecord(services_, false);
+  if (!record)
+    return Opened::kNoMemory;
+  const MMRESULT result = ReportMidiResult(
+      log_,
+      services_.midiOutOpen(&record->outHandle, device, reinterpret_cast<DWORD_PTR>(&MidiOutProc),
+                            reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION),
+      kMidiOutOpen);
+  if (result != MMSYSERR_NOERROR)
+    return Opened::kNo;
+  if (!CompleteRecord(*record, device, bufferSize)) {
+    ReportMidiResult(log_, MMSYSERR_NOMEM, kMidiOutOpen);
+    services_.midiOutClose(record->outHandle);
+    return Opened::kNo;
+  }
+  services_.midiOutGetDevCapsA(device, &record->outCaps, sizeof(MIDIOUTCAPSA));
+  record->next = std::move(outputHead_);
+  outputHead_ = std::move(record);
+  return Opened::kYes;
+}
+
+void PortSet::ListInputEvents() {
+  inputEvents_.clear();
+  for (PortRecord* r = inputHead_.get(); r != nullptr; r = r->next.get()) {
+    inputEvents_.push_back(r->event.get());
+    r->event->Reset();
+  }
+}
+
 int PortSet::OpenAllMidiIn(std::uint32_t bufferSize) {
   const UINT count = services_.midiInGetNumDevs();
   int opened = 0;
   for (UINT d = 0; d < count; ++d) {
-    // Zeroed before the open call: MIM_OPEN arrives inside it and counts here.
-    auto record = NewRecord(services_, true);
-    if (!record)
+    const Opened result = OpenInput(d, bufferSize);
+    // Short of memory for a record: the ports after it are not tried either.
+    if (result == Opened::kNoMemory)
       break;
-    const MMRESULT result = ReportMidiResult(
-        log_,
-        services_.midiInOpen(&record->inHandle, d, reinterpret_cast<DWORD_PTR>(&MidiInProc),
-                             reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION),
-        kMidiInOpen);
-    if (result != MMSYSERR_NOERROR)
-      continue;
-    if (!CompleteRecord(*record, d, bufferSize)) {
-      // Without its buffer the port is of no use: give it back and go on.
-      ReportMidiResult(log_, MMSYSERR_NOMEM, kMidiInOpen);
-      services_.midiInClose(record->inHandle);
-      continue;
-    }
-    services_.midiInGetDevCapsA(d, &record->inCaps, sizeof(MIDIINCAPSA));
-    record->next = std::move(inputHead_);
-    inputHead_ = std::move(record);
-    ++opened;
+    opened += result == Opened::kYes ? 1 : 0;
   }
-  if (opened > 0) {
-    inputEvents_.clear();
-    for (PortRecord* r = inputHead_.get(); r != nullptr; r = r->next.get()) {
-      inputEvents_.push_back(r->event.get());
-      r->event->Reset();
-    }
-  }
+  if (opened > 0)
+    ListInputEvents();
   return opened;
 }
 
@@ -97,26 +130,20 @@ int PortSet::OpenAllMidiOut(std::uint32_t bufferSize) {
   const UINT count = services_.midiOutGetNumDevs();
   int opened = 0;
   for (UINT d = 0; d < count; ++d) {
-    auto record = NewRecord(services_, false);
-    if (!record)
+    const Opened result = OpenOutput(d, bufferSize);
+    if (result == Opened::kNoMemory)
       break;
-    const MMRESULT result = ReportMidiResult(
-        log_,
-        services_.midiOutOpen(&record->outHandle, d, reinterpret_cast<DWORD_PTR>(&MidiOutProc),
-                              reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION),
-        kMidiOutOpen);
-    if (result != MMSYSERR_NOERROR)
-      continue;
-    if (!CompleteRecord(*record, d, bufferSize)) {
-      ReportMidiResult(log_, MMSYSERR_NOMEM, kMidiOutOpen);
-      services_.midiOutClose(record->outHandle);
-      continue;
-    }
-    services_.midiOutGetDevCapsA(d, &record->outCaps, sizeof(MIDIOUTCAPSA));
-    record->next = std::move(outputHead_);
-    outputHead_ = std::move(record);
-    ++opened;
+    opened += result == Opened::kYes ? 1 : 0;
   }
+  return opened;
+}
+
+bool PortSet::OpenPair(PortPair ports, std::uint32_t bufferSize) {
+  if (ports.output < 0 || ports.input < 0)
+    return false;
+  const bool opened = OpenOutput(static_cast<UINT>(ports.output), bufferSize) == Opened::kYes &&
+                      OpenInput(static_cast<UINT>(ports.input), bufferSize) == Opened::kYes;
+  ListInputEvents();
   return opened;
 }
 

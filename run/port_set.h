@@ -1,5 +1,6 @@
-// Every MIDI port of the computer that could be opened: two lists of
-// PortRecords, newest first, and InputEvents in input-list order.
+// The MIDI ports a run opened (every port of the computer that could be, for
+// a scan; one pair for an update on its own): two lists of PortRecords,
+// newest first, and InputEvents in input-list order.
 //
 // Threads: the open and close operations run on the window thread; workers use
 // the records between them; the driver's callbacks touch only their own record.
@@ -12,6 +13,7 @@
 
 #include "midi/event.h"
 #include "midi/midi_services.h"
+#include "run/found_device.h"
 #include "run/port_record.h"
 
 namespace korvane {
@@ -28,6 +30,9 @@ class PortSet {
   // Open every device of a kind with buffers of bufferSize bytes; return how many opened.
   int OpenAllMidiIn(std::uint32_t bufferSize);
   int OpenAllMidiOut(std::uint32_t bufferSize);
+  // Only the two ports of one pair, for an update that needs no others: true
+  // when both opened. Whatever opened is closed with the others.
+  bool OpenPair(PortPair ports, std::uint32_t bufferSize);
   void CloseAllMidiIn();
   void CloseAllMidiOut();
 
@@ -42,6 +47,11 @@ class PortSet {
   std::span<ManualResetEvent* const> InputEvents() const { return inputEvents_; }
 
  private:
+  enum class Opened { kYes, kNo, kNoMemory };
+  Opened OpenInput(UINT device, std::uint32_t bufferSize);
+  Opened OpenOutput(UINT device, std::uint32_t bufferSize);
+  void ListInputEvents();
+
   MidiServices& services_;
   LogConsole& log_;
   std::unique_ptr<PortRecord> inputHead_;
