@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "run/outcome.h"
 
@@ -41,8 +42,14 @@ struct StopCause {
 class StopSource {
  public:
   virtual ~StopSource() = default;
-  // A request that came before is passed on; nullptr detaches.
-  virtual void Attach(std::atomic<bool>* stopRequested) = 0;
+  // Every run's stop request that a stop raises; a request that came before
+  // is passed on at once. An empty list detaches.
+  virtual void AttachAll(std::vector<std::atomic<bool>*> stopRequests) = 0;
+  // One run's request; nullptr detaches.
+  void Attach(std::atomic<bool>* stopRequested) {
+    AttachAll(stopRequested != nullptr ? std::vector{stopRequested}
+                                       : std::vector<std::atomic<bool>*>{});
+  }
   virtual StopCause Cause() const = 0;
 };
 

@@ -12,7 +12,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "cli/all_command.h"
 #include "cli/flash_command.h"
 #include "cli/terminal_window.h"
 #include "midi/platform_midi.h"
@@ -31,16 +33,21 @@ class SignalWatch final : public StopSource {
   ~SignalWatch() override;
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
-  void Attach(std::atomic<bool>* stopRequested) override;
+  void AttachAll(std::vector<std::atomic<bool>*> stopRequests) override;
   StopCause Cause() const override;
+  // Called with mutex_ held.
+  void RaiseAll() {
+    for (std::atomic<bool>* target : targets_)
+      target->store(true, std::memory_order_release);
+  }
   bool Signalled() const { return signal_.load(std::memory_order_acquire) != 0; }
 
  private:
   void Watch();
 
   sigset_t signals_;
-  std::mutex mutex_;  // guards target_
-  std::atomic<bool>* target_ = nullptr;
+  std::mutex mutex_;  // guards targets_
+  std::vector<std::atomic<bool>*> targets_;
   std::atomic<int> signal_{0};  // the first signal that came
   std::atomic<bool> done_{false};
   std::thread thread_;
@@ -60,11 +67,11 @@ SignalWatch::~SignalWatch() {
   thread_.join();
 }
 
-void SignalWatch::Attach(std::atomic<bool>* stopRequested) {
+void SignalWatch::AttachAll(std::vector<std::atomic<bool>*> stopRequests) {
   std::lock_guard<std::mutex> lock(mutex_);
-  target_ = stopRequested;
-  if (target_ && Signalled())
-    target_->store(true, std::memory_order_release);
+  targets_ = std::move(stopRequests);
+  if (Signalled())
+    RaiseAll();
 }
 
 StopCause SignalWatch::Cause() const {
@@ -89,8 +96,7 @@ void SignalWatch::Watch() {
       std::lock_guard<std::mutex> lock(mutex_);
       int none = 0;
       signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel);
-      if (target_)
-        target_->store(true, std::memory_order_release);
+      RaiseAll();
     }
   }
 }
@@ -132,6 +138,12 @@ int RunFlashCommand(const FlashSettings& settings) {
   setup.device.readLine = [&signals] { return ReadLineUnlessStopped(signals); };
   TerminalWindow window(std::cout, setup);
   return RunFlash(settings, *midi, window, signals, std::cerr);
+}
+
+int RunAllCommand(const AllSettings& settings) {
+  SignalWatch signals;
+  const std::unique_ptr<MidiServices> midi = MakePlatformMidiServices();
+  return RunAll(settings, *midi, signals, std::cout, std::cerr);
 }
 
 }  // namespace korvane

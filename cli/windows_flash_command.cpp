@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <vector>
 
+#include "cli/all_command.h"
 #include "cli/flash_command.h"
 #include "cli/terminal_window.h"
 #include "midi/platform_midi.h"
@@ -27,8 +29,13 @@ class ConsoleStopWatch final : public StopSource {
   ~ConsoleStopWatch() override;
   ConsoleStopWatch(const ConsoleStopWatch&) = delete;
   ConsoleStopWatch& operator=(const ConsoleStopWatch&) = delete;
-  void Attach(std::atomic<bool>* stopRequested) override;
+  void AttachAll(std::vector<std::atomic<bool>*> stopRequests) override;
   StopCause Cause() const override;
+  // Called with mutex_ held.
+  void RaiseAll() {
+    for (std::atomic<bool>* target : targets_)
+      target->store(true, std::memory_order_release);
+  }
 
  private:
   static BOOL WINAPI OnControl(DWORD type);
@@ -37,8 +44,8 @@ class ConsoleStopWatch final : public StopSource {
   static std::mutex mutex_;
   static ConsoleStopWatch* active_;
 
-  std::atomic<bool>* target_ = nullptr;  // guarded by mutex_
-  bool signalled_ = false;               // guarded by mutex_
+  std::vector<std::atomic<bool>*> targets_;  // guarded by mutex_
+  bool signalled_ = false;                   // guarded by mutex_
 };
 
 std::mutex ConsoleStopWatch::mutex_;
@@ -59,11 +66,11 @@ ConsoleStopWatch::~ConsoleStopWatch() {
   active_ = nullptr;
 }
 
-void ConsoleStopWatch::Attach(std::atomic<bool>* stopRequested) {
+void ConsoleStopWatch::AttachAll(std::vector<std::atomic<bool>*> stopRequests) {
   std::lock_guard<std::mutex> lock(mutex_);
-  target_ = stopRequested;
-  if (target_ && signalled_)
-    target_->store(true, std::memory_order_release);
+  targets_ = std::move(stopRequests);
+  if (signalled_)
+    RaiseAll();
 }
 
 StopCause ConsoleStopWatch::Cause() const {
@@ -79,8 +86,7 @@ BOOL WINAPI ConsoleStopWatch::OnControl(DWORD type) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (active_) {
     active_->signalled_ = true;
-    if (active_->target_)
-      active_->target_->store(true, std::memory_order_release);
+    active_->RaiseAll();
   }
   return TRUE;
 }
@@ -110,6 +116,12 @@ int RunFlashCommand(const FlashSettings& settings) {
   setup.device.askOnInput = _isatty(_fileno(stdin)) != 0;
   TerminalWindow window(std::cout, setup);
   return RunFlash(settings, *midi, window, stop, std::cerr);
+}
+
+int RunAllCommand(const AllSettings& settings) {
+  ConsoleStopWatch stop;
+  const std::unique_ptr<MidiServices> midi = MakePlatformMidiServices();
+  return RunAll(settings, *midi, stop, std::cout, std::cerr);
 }
 
 }  // namespace korvane

@@ -206,7 +206,7 @@ TEST(DevicePrompt, ATerminalIsAskedUntilTheAnswerNamesAnEntry) {
 
 class NoStopSource final : public StopSource {
  public:
-  void Attach(std::atomic<bool>*) override {}
+  void AttachAll(std::vector<std::atomic<bool>*>) override {}
   StopCause Cause() const override { return {}; }
 };
 
