@@ -6,6 +6,7 @@
 #include "update/transfer.h"
 #include "update/update_file.h"
 #include "workflow/file_select.h"
+#include "workflow/run_worker.h"
 
 namespace korvane {
 
@@ -45,32 +46,6 @@ void Workflow::HandleStep(int step) {
       break;  // not a step of ours
   }
 }
-
-namespace {
-
-// A worker that throws has left the busy state on the way out (its scope
-// guard); it says so in the log and hands the program back to the user.
-void RunWorker(UpdateState& state, void (*worker)(UpdateState&)) {
-  std::string what;
-  try {
-    worker(state);
-    return;
-  } catch (const std::exception& error) {
-    what = error.what();
-  } catch (...) {
-    what = "unknown";
-  }
-  state.log.AppendLog(std::string(kWorkerFailedText) + what + ")");
-  // Firmware went out and the run did not finish: the controller may hold
-  // part of it.
-  if (worker == &TransferWorker && state.firmwareSent.load(std::memory_order_acquire)) {
-    state.log.AppendLog(kDangerText);
-    state.Record(RunOutcome::kDanger);
-  }
-  state.window.PostStep(STEP_RESET_PORTS);
-}
-
-}  // namespace
 
 void Workflow::StartWorker(void (*worker)(UpdateState&)) {
   UpdateState& state = state_;
