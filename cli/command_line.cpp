@@ -31,6 +31,18 @@ constexpr std::array kOptions{
                  SetMode(c, Command::Mode::kCheck);
                  c.file = std::string(v);
                }},
+    OptionSpec{"--all", "FILE",
+               "update every controller that answers, all at once, each on its own "
+               "ports",
+               true,
+               [](Command& c, std::string_view v) {
+                 SetMode(c, Command::Mode::kAll);
+                 c.file = std::string(v);
+               }},
+    OptionSpec{"--log-dir", "DIR",
+               "with --all: one log file per controller in DIR, named for it and its "
+               "ports",
+               false, [](Command& c, std::string_view v) { c.logDir = std::string(v); }},
     OptionSpec{"--log", "PATH", "write the final log text to PATH, CR LF included", false,
                [](Command& c, std::string_view v) { c.logPath = std::string(v); }},
     OptionSpec{"--device", "NAME|N",
@@ -103,10 +115,11 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
       return parsed;
     }
     if (option->selectsMode && (modeSeen || command.mode == Command::Mode::kFlash)) {
-      parsed.error = "give only one of --check, --list and --help";
+      parsed.error = "give only one of --all, --check, --list and --help";
       return parsed;
     }
     if ((option->name == "--log" && command.logPath) ||
+        (option->name == "--log-dir" && command.logDir) ||
         (option->name == "--device" && command.device)) {
       parsed.error = std::string(option->name) + " given twice";
       return parsed;
@@ -121,6 +134,11 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
     parsed.error = "--log goes with --check or FILE";
   } else if (command.device && command.mode != Command::Mode::kFlash) {
     parsed.error = "--device goes with FILE";
+  } else if (command.logDir && command.mode != Command::Mode::kAll) {
+    parsed.error = "--log-dir goes with --all";
+  } else if ((command.mode == Command::Mode::kAll || command.logDir) &&
+             (command.file.empty() || (command.logDir && command.logDir->empty()))) {
+    parsed.error = command.file.empty() ? "--all needs a file name" : "--log-dir needs a folder";
   } else if (command.device && command.device->empty()) {
     parsed.error = "--device needs a device name or an entry number";
   } else if (command.mode == Command::Mode::kCheck && command.file.empty()) {
@@ -134,6 +152,7 @@ ParsedCommandLine ParseCommandLine(std::span<const char* const> args) {
 std::string UsageText() {
   std::string text =
       "Usage: korvane-flash [--device NAME|N] [--log PATH] FILE\n"
+      "  or:  korvane-flash --all FILE [--log-dir DIR]\n"
       "  or:  korvane-flash --check FILE [--log PATH]\n"
       "  or:  korvane-flash --list\n"
       "  or:  korvane-flash --help\n"
@@ -177,6 +196,11 @@ std::string UsageText() {
       "no device was chosen, 64 for a bad command line,\n"
       "74 when the log file could not be opened, 128 + the signal's number\n"
       "(130 for Ctrl-C) when a signal stopped the run before any firmware was sent.\n"
+      "\n"
+      "--all updates every controller of the file's model that answers, each on\n"
+      "its own pair of ports, at the same time, and ends with a table of them:\n"
+      "exit status 0 when every one ended in success, 1 when any ended in\n"
+      "danger or a lost connection, 3 when none answered or one got nothing.\n"
       "\n"
       "SIGINT (Ctrl-C), SIGTERM and SIGHUP stop the run between two messages. Once\n"
       "firmware was sent, the status of its verdict stands.\n";

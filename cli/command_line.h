@@ -18,11 +18,12 @@ constexpr int kExitLogWrite = 74;  // the log file could not be opened
 constexpr int kExitSignalBase = 128;
 
 struct Command {
-  enum class Mode { kNone, kHelp, kCheck, kList, kFlash };
+  enum class Mode { kNone, kHelp, kCheck, kList, kFlash, kAll };
   Mode mode = Mode::kNone;
-  std::string file;                    // --check FILE, or the FILE to update
+  std::string file;                    // --check FILE, --all FILE, or the FILE to update
   std::optional<std::string> device;   // --device NAME or N (the full update)
   std::optional<std::string> logPath;  // --log PATH
+  std::optional<std::string> logDir;   // --log-dir DIR (with --all)
 };
 
 struct ParsedCommandLine {

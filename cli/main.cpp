@@ -3,6 +3,7 @@
 #include <span>
 
 #include "app/standard_streams.h"
+#include "cli/all_command.h"
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/flash_command.h"
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
       return RunList(std::cout, std::cerr);
     case Command::Mode::kFlash:
       return RunFlashCommand({parsed.command.file, logFile, parsed.command.device});
+    case Command::Mode::kAll:
+      return RunAllCommand({parsed.command.file, parsed.command.logDir});
     default:
       std::cout << UsageText();
       return kExitPassed;

@@ -75,6 +75,9 @@ class UpdateState {
   // Set once a firmware message of this run went out: from then on an
   // ending other than success leaves the controller in danger.
   std::atomic<bool> firmwareSent{false};
+  // How much of the image the controller confirmed, by its block replies;
+  // all of it once the run ended in success.
+  std::atomic<std::size_t> bytesConfirmed{0};
 
   // What ended the run so far, written by the step or worker that ended it
   // before it posts its next step.

@@ -271,6 +271,7 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
       if (status == 0) {
         state_.log.AppendLog(retryCounter_ == 0 ? kOkText : kOkAfterRetryText);
         retryCounter_ = 0;
+        state_.bytesConfirmed.store(blockEnd, std::memory_order_release);
       } else {
         BlockFailed(BlockStatusText(status));
       }
@@ -302,6 +303,7 @@ void TransferRun::AwaitBlockReply(std::uint8_t sentCommand) {
       messageCounter_ += kBlockMessages;
       retryCounter_ = 0;
       position_ = blockEnd;
+      state_.bytesConfirmed.store(blockEnd, std::memory_order_release);
     }
     return;
   }
@@ -367,6 +369,7 @@ void TransferRun::Finish(BusyScope& busy) {
     state_.window.ProgressSetPosition(0);
     state_.window.ProgressEnable(false);
     state_.log.AppendLog(kSuccessText);
+    state_.bytesConfirmed.store(image_.size(), std::memory_order_release);
     state_.Record(RunOutcome::kSuccess);
   }
   // Asked to stop: the window is going away and takes no more steps.
@@ -392,6 +395,7 @@ void TransferWorker(UpdateState& state) {
     state.window.PostStep(STEP_RESET_PORTS);
     return;
   }
+  state.bytesConfirmed.store(0, std::memory_order_release);
   TransferRun(state, *input, *output).Run();
 }
 

@@ -56,9 +56,14 @@ TEST(CommandLine, BadCommandLinesSayWhy) {
   EXPECT_EQ(Parse({}).error, "nothing to do");
   EXPECT_EQ(Parse({"--check"}).error, "--check needs FILE");
   EXPECT_EQ(Parse({"--check", "a", "--log"}).error, "--log needs PATH");
-  EXPECT_EQ(Parse({"--check", "a", "--list"}).error, "give only one of --check, --list and --help");
-  EXPECT_EQ(Parse({"--check", "a", "--check", "b"}).error,
-            "give only one of --check, --list and --help");
+  const std::string oneMode = "give only one of --all, --check, --list and --help";
+  EXPECT_EQ(Parse({"--check", "a", "--list"}).error, oneMode);
+  EXPECT_EQ(Parse({"--check", "a", "--check", "b"}).error, oneMode);
+  EXPECT_EQ(Parse({"--all", "a", "b.syx"}).error, "unexpected argument 'b.syx'");
+  EXPECT_EQ(Parse({"--all", "a", "--device", "1"}).error, "--device goes with FILE");
+  EXPECT_EQ(Parse({"--log-dir", "d", "a.syx"}).error, "--log-dir goes with --all");
+  EXPECT_EQ(Parse({"--all", "a", "--log", "x"}).error, "--log goes with --check or FILE");
+  EXPECT_EQ(Parse({"--all", "a", "--log-dir", ""}).error, "--log-dir needs a folder");
   EXPECT_EQ(Parse({"--check", "a", "--log", "x", "--log", "y"}).error, "--log given twice");
   EXPECT_EQ(Parse({"--list", "--log", "x"}).error, "--log goes with --check or FILE");
   EXPECT_EQ(Parse({"-x"}).error, "unknown argument '-x'");
@@ -71,7 +76,8 @@ TEST(CommandLine, BadCommandLinesSayWhy) {
 
 TEST(CommandLine, UsageListsEveryOption) {
   const std::string usage = UsageText();
-  for (const char* option : {"--check FILE", "--log PATH", "--list", "--help"}) {
+  for (const char* option :
+       {"--check FILE", "--log PATH", "--list", "--help", "--all FILE", "--log-dir DIR"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

@@ -101,6 +101,10 @@ std::unique_ptr<ChildProcess> MidiEndToEnd::StartFlash(const std::string& image,
   return flash;
 }
 
+RunResult MidiEndToEnd::FlashAll(const std::string& image) {
+  return RunToEnd({kFlash, "--all", image, "--log-dir", LogDir()}, dir_ + "/all", kFlashDeadline);
+}
+
 RunResult MidiEndToEnd::ListPorts() {
   return RunToEnd({kFlash, "--list"}, dir_ + "/list", kEndDeadline);
 }

@@ -50,6 +50,9 @@ class MidiEndToEnd : public ::testing::Test {
     return dir_ + "/" + name + ".log";
   }
 
+  // korvane-flash --all image --log-dir LogDir(), to its end.
+  RunResult FlashAll(const std::string& image);
+  std::string LogDir() const { return dir_ + "/logs"; }
   // korvane-flash --list.
   RunResult ListPorts();
 
