@@ -14,17 +14,6 @@
 
 namespace korvane {
 
-namespace {
-
-// The dialog hands back a full path; so does the terminal.
-std::string FullPath(const std::string& file) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-  return error ? file : absolute.lexically_normal().string();
-}
-
-}  // namespace
-
 int RunCheck(const std::string& file, LogFile* log, std::ostream& out, std::ostream& err) {
   NoMidiServices midi;
   TerminalWindow window(out);

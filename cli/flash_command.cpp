@@ -15,12 +15,6 @@ namespace korvane {
 
 namespace {
 
-std::string FullPath(const std::string& file) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-  return error ? file : absolute.lexically_normal().string();
-}
-
 enum class Phase { kFile, kScan, kChoice, kTransfer, kDone };
 
 }  // namespace

@@ -37,4 +37,10 @@ bool SameFile(const std::string& a, const std::string& b) {
   return normal(a) == normal(b);
 }
 
+std::string FullPath(const std::string& file) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  return error ? file : absolute.lexically_normal().string();
+}
+
 }  // namespace korvane

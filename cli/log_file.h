@@ -27,6 +27,10 @@ class LogFile {
   std::unique_ptr<std::FILE, Closer> file_;
 };
 
+// The file's absolute path, as the window's file dialog hands it back; the
+// path as given when it cannot be made absolute.
+std::string FullPath(const std::string& file);
+
 // True when the two paths name the same file (the log must not overwrite
 // the update file it describes).
 bool SameFile(const std::string& a, const std::string& b);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/log_echo.h"
-#include "run/window.h"
+#include "run/null_window.h"
 
 namespace korvane {
 
@@ -24,7 +24,7 @@ class SharedLines {
   std::ostream& out_;
 };
 
-class RunLogWindow final : public Window {
+class RunLogWindow final : public NullWindow {
  public:
   // lines: none prints nothing. printFromStart: false holds every line back
   // until PrintFromHere.
@@ -38,22 +38,6 @@ class RunLogWindow final : public Window {
 
   void LogSetSelection(std::size_t from, std::size_t to) override;
   void LogReplaceSelection(std::string_view text) override;
-  void LogScrollCaret() override {}
-  void ProgressSetRange(int, int) override {}
-  void ProgressSetPosition(int) override {}
-  void ProgressStep() override {}
-  void ProgressEnable(bool) override {}
-  void SetButtonText(int, std::string_view) override {}
-  void ShowButton(int) override {}
-  void HideButton(int) override {}
-  void SetWaitCursor() override {}
-  void RestoreCursor() override {}
-  void PostStep(int) override {}
-  std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
-  DeviceChoice ChooseDevice(const std::vector<FoundDevice>&, const std::string&) override {
-    return std::nullopt;
-  }
-  bool AskOkCancel(std::string_view, std::string_view) override { return false; }
 
  private:
   void Flush();

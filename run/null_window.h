@@ -1,12 +1,13 @@
 // A window with nothing to show: every control call does nothing, dialogs
-// answer Cancel. For benchmarks and fuzzing, where the window costs nothing.
+// answer Cancel. For benchmarks and fuzzing, where the window costs nothing,
+// and as the base of a window that shows only some of it.
 #pragma once
 
 #include "run/window.h"
 
 namespace korvane {
 
-class NullWindow final : public Window {
+class NullWindow : public Window {
  public:
   void LogSetSelection(std::size_t, std::size_t) override {}
   void LogReplaceSelection(std::string_view) override {}
