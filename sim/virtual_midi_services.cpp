@@ -322,8 +322,11 @@ void VirtualMidiServices::DriverLoop() {
       if (port && delivery->serial != 0 && port->serial != delivery->serial)
         port = nullptr;  // meant for a port a restart replaced
       // A vanished, stopped or closed input, or one with no header queued,
-      // drops the message.
-      if (port && port->listed && port->handle != 0 && port->started && !port->queued.empty()) {
+      // drops the message; a short message never fills a header, as WinMM
+      // reports it apart (MIM_DATA, which no caller of ours takes).
+      const bool sysEx = !delivery->bytes.empty() && delivery->bytes.front() == 0xF0;
+      if (port && port->listed && port->handle != 0 && port->started && !port->queued.empty() &&
+          sysEx) {
         MIDIHDR* header = port->queued.front();
         port->queued.pop_front();
         // A message longer than the buffer fills it; the rest is lost.
