@@ -14,10 +14,6 @@ void SilenceAlsa() {
   snd_lib_error_set_handler(&QuietAlsaError);
 }
 
-bool AlsaCanStart() {
-  return AlsaWhyNot().empty();
-}
-
 std::string AlsaWhyNot() {
   SilenceAlsa();
   snd_seq_t* seq = nullptr;
@@ -37,9 +33,6 @@ std::string AlsaWhyNot() {
 namespace korvane::rtmidi_backend {
 
 void SilenceAlsa() {}
-bool AlsaCanStart() {
-  return false;
-}
 std::string AlsaWhyNot() {
   return "not built in";
 }

@@ -12,13 +12,9 @@ namespace korvane::rtmidi_backend {
 void SilenceAlsa();
 void SilenceJack();
 
-// True when a sequencer client can be opened.
-bool AlsaCanStart();
-
-// True when a running server accepts a client; a server is never started for us.
-bool JackCanStart();
-
-// Why the API cannot start now, for the user; empty when it can.
+// Why the API cannot start now, for the user; empty when it can. ALSA: a
+// sequencer client cannot be opened. JACK: no running server accepts a
+// client (a server is never started for us).
 std::string AlsaWhyNot();
 std::string JackWhyNot();
 

@@ -1,60 +1,9 @@
 #include "midi/rtmidi/device_list.h"
 
-#include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/port_names.h"
 #include "midi/winmm.h"
 
 namespace korvane::rtmidi_backend {
-
-std::vector<RtMidi::Api> UsableApis() {
-  std::vector<RtMidi::Api> compiled;
-  RtMidi::getCompiledApi(compiled);
-  std::vector<RtMidi::Api> usable;
-  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK, RtMidi::MACOSX_CORE}) {
-    for (RtMidi::Api built : compiled) {
-      if (built == api)
-        usable.push_back(api);
-    }
-  }
-  return usable;
-}
-
-const char* ApiName(RtMidi::Api api) {
-  switch (api) {
-    case RtMidi::UNIX_JACK:
-      return "JACK";
-    case RtMidi::LINUX_ALSA:
-      return "ALSA";
-    case RtMidi::MACOSX_CORE:
-      return "CoreMIDI";
-    default:
-      return "MIDI";
-  }
-}
-
-bool ApiCanStart(RtMidi::Api api) {
-  switch (api) {
-    case RtMidi::LINUX_ALSA:
-      return AlsaCanStart();
-    case RtMidi::UNIX_JACK:
-      return JackCanStart();
-    case RtMidi::MACOSX_CORE:
-      return true;
-    default:
-      return false;
-  }
-}
-
-std::vector<ApiState> ProbeApis() {
-  std::vector<ApiState> states;
-  for (RtMidi::Api api : UsableApis()) {
-    const std::string whyNot = api == RtMidi::LINUX_ALSA  ? AlsaWhyNot()
-                               : api == RtMidi::UNIX_JACK ? JackWhyNot()
-                                                          : std::string();
-    states.push_back({ApiName(api), whyNot});
-  }
-  return states;
-}
 
 int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName) {
   try {

@@ -8,6 +8,7 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/error_slot.h"
 
 namespace korvane::rtmidi_backend {
@@ -17,16 +18,6 @@ struct DeviceEntry {
   std::string portName;    // as RtMidi names it: the system's own name, to find the port again
   std::string deviceName;  // what the capabilities show: at most 31 bytes, unique in the list
 };
-
-// The APIs we use, in numbering order, that this RtMidi was built with.
-std::vector<RtMidi::Api> UsableApis();
-
-// "ALSA", "JACK" or "CoreMIDI", as users know them.
-const char* ApiName(RtMidi::Api api);
-
-// True when the API can make a client now; asked before RtMidi makes one, so
-// that an API that cannot start is never reported on stderr.
-bool ApiCanStart(RtMidi::Api api);
 
 // The index of the port named portName in midi's current list, or -1.
 int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName);

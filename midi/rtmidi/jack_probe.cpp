@@ -17,10 +17,6 @@ void SilenceJack() {
   jack_set_info_function(&QuietJackMessage);
 }
 
-bool JackCanStart() {
-  return JackWhyNot().empty();
-}
-
 std::string JackWhyNot() {
   SilenceJack();
   jack_status_t status{};
@@ -41,9 +37,6 @@ std::string JackWhyNot() {
 namespace korvane::rtmidi_backend {
 
 void SilenceJack() {}
-bool JackCanStart() {
-  return false;
-}
 std::string JackWhyNot() {
   return "not built in";
 }

@@ -1,43 +1,14 @@
 #include "midi/rtmidi/output_port.h"
 
 #include "midi/header_rules.h"
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/open_port.h"
 #include "midi/rtmidi/send_message.h"
 
 namespace korvane::rtmidi_backend {
-namespace {
-
-// RtMidi's JACK output goes through a ring buffer of 16384 bytes, of which
-// 16383 can be written, and puts a 4-byte length before every message; a
-// message that does not fit is dropped without an error. The JACK server's
-// own port buffer takes 32720 bytes in one event, so the ring buffer is the
-// limit: 16383 - 4.
-constexpr std::size_t kJackLongestMessage = 16379;
-
-// ALSA's sequencer carries a SysEx as one event, and what arrives depends on
-// the receiver: a program's client takes 5572 bytes (its input pool: 199
-// cells of 28 bytes), a kernel MIDI port such as a USB interface's passes at
-// most its 4096-byte buffer and cuts the rest. Longer messages are lost or cut
-// without an error reaching the sender (RtMidi's time-stamped connection
-// hides it), so 4096 bytes is what can be sent honestly.
-constexpr std::size_t kAlsaLongestMessage = 4096;
-
-std::size_t LongestMessage(RtMidi::Api api) {
-  switch (api) {
-    case RtMidi::UNIX_JACK:
-      return kJackLongestMessage;
-    case RtMidi::LINUX_ALSA:
-      return kAlsaLongestMessage;
-    default:
-      return static_cast<std::size_t>(-1);
-  }
-}
-
-}  // namespace
-
 MMRESULT OutputPort::Open(const DeviceEntry& entry) {
   api_ = entry.api;
-  longest_ = LongestMessage(entry.api);
+  longest_ = Describe(entry.api).longestMessage;
   return OpenPort(entry, "out", midi_, errors_, [](RtMidiOut&) {});
 }
 

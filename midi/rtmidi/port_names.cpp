@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "midi/rtmidi/api_descriptor.h"
+
 namespace korvane::rtmidi_backend {
 namespace {
 
@@ -14,8 +16,8 @@ bool AllDigits(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// ALSA ports read "client:port 128:0"; the numbers are the last word.
-std::string_view WithoutAlsaAddress(std::string_view name) {
+// "client:port 128:0" (ALSA's): the numbers are the last word.
+std::string_view WithoutNumbers(std::string_view name) {
   const auto blank = name.rfind(' ');
   if (blank == std::string_view::npos)
     return name;
@@ -31,25 +33,27 @@ std::string_view WithoutAlsaAddress(std::string_view name) {
 }  // namespace
 
 bool IsOwnPort(RtMidi::Api api, std::string_view portName) {
-  if (api == RtMidi::LINUX_ALSA)
-    portName = WithoutAlsaAddress(portName);
+  const ApiDescriptor& system = Describe(api);
+  if (system.numbersInPortName)
+    portName = WithoutNumbers(portName);
   const auto colon = portName.find(':');
   if (colon == std::string_view::npos)
     return false;
   const std::string_view client = portName.substr(0, colon);
   if (client == kClientName)
     return true;
-  if (api != RtMidi::UNIX_JACK || !client.starts_with(kClientName))
+  if (!system.renamesClients || !client.starts_with(kClientName))
     return false;
   const std::string_view suffix = client.substr(kClientName.size());
   return suffix.size() > 1 && suffix[0] == '-' && AllDigits(suffix.substr(1));
 }
 
 PortNameParts SplitPortName(RtMidi::Api api, std::string_view portName) {
-  if (api == RtMidi::LINUX_ALSA)
-    portName = WithoutAlsaAddress(portName);
+  const ApiDescriptor& system = Describe(api);
+  if (system.numbersInPortName)
+    portName = WithoutNumbers(portName);
   const auto colon = portName.find(':');
-  if (api == RtMidi::MACOSX_CORE || colon == std::string_view::npos)
+  if (!system.clientInPortName || colon == std::string_view::npos)
     return {"", std::string(portName)};
   return {std::string(portName.substr(0, colon)), std::string(portName.substr(colon + 1))};
 }

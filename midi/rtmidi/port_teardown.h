@@ -26,6 +26,7 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/jack_graph.h"
 
 namespace korvane::rtmidi_backend {
@@ -72,14 +73,15 @@ template <typename Midi>
 void EndMidi(std::unique_ptr<Midi>& midi, RtMidi::Api api, JackGraph& graph) {
   if (!midi)
     return;
+  const bool periods = Describe(api).connectsInPeriods;
   std::unique_lock lock(graph.OpenLock(), std::defer_lock);
-  if (api == RtMidi::UNIX_JACK)
+  if (periods)
     lock.lock();
   try {
     midi->closePort();
   } catch (...) {
   }
-  if (api == RtMidi::UNIX_JACK)
+  if (periods)
     graph.WaitTwoPeriods(kCycleTimeout);
   midi.reset();
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <type_traits>
 
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/input_port.h"
@@ -35,19 +36,6 @@ namespace {
 // periods of the server take a few tens of milliseconds.
 constexpr std::chrono::milliseconds kLiveTimeout{5000};
 
-const char* LockApiName(RtMidi::Api api) {
-  switch (api) {
-    case RtMidi::UNIX_JACK:
-      return "jack";
-    case RtMidi::LINUX_ALSA:
-      return "alsa";
-    case RtMidi::MACOSX_CORE:
-      return "core";
-    default:
-      return "other";
-  }
-}
-
 }  // namespace
 
 struct RtMidiServices::Impl {
@@ -65,10 +53,11 @@ struct RtMidiServices::Impl {
   // (jackGraph) still exists.
   rtmidi_backend::PortTeardown teardown;
 
-  // Opens the port and, on JACK, returns only once its connection carries data.
+  // Opens the port and, where connections wait for the server's periods (JACK),
+  // returns only once its connection carries data.
   template <typename Port>
   MMRESULT OpenLive(Port& port, const DeviceEntry& entry) {
-    if (entry.api != RtMidi::UNIX_JACK)
+    if (!rtmidi_backend::Describe(entry.api).connectsInPeriods)
       return port.Open(entry);
     std::lock_guard lock(jackGraph.OpenLock());
     const auto before = jackGraph.OwnConnections(entry.portName);
@@ -103,7 +92,7 @@ struct RtMidiServices::Impl {
     PortLock lock;
     const bool input = std::is_same_v<Port, InputPort>;
     const std::string key =
-        rtmidi_backend::PortLockKey(LockApiName(entry.api), input, entry.portName);
+        rtmidi_backend::PortLockKey(rtmidi_backend::Describe(entry.api).key, input, entry.portName);
     if (const MMRESULT locked = rtmidi_backend::LockForOpen(lock, key, entry.portName);
         locked != MMSYSERR_NOERROR) {
       return locked;

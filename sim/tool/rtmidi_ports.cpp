@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/send_message.h"
 #include "sim/tool/error_line.h"
@@ -155,7 +156,7 @@ void RtMidiPorts::Send(const Bytes& message) {
 }
 
 void RtMidiPorts::WatchConnections() {
-  if (apiName_ == "ALSA") {
+  if (rtmidi_backend::Describe(api_).announcesConnections) {
     alsaWatch_ =
         AlsaConnectionWatch::Start(InputClient(name_), name_, [this] { callbacks_.newSession(); });
     // Said, not hidden: without the watch a second update is stored after

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/api_probe.h"
-#include "midi/rtmidi/device_list.h"
 #include "sim/tool/jack_ports.h"
 #include "sim/tool/rtmidi_ports.h"
 
@@ -18,49 +18,56 @@ bool IsProbeMessage(std::span<const std::uint8_t> message) {
   return std::equal(message.begin(), message.end(), ProbeMessage().begin(), ProbeMessage().end());
 }
 
+namespace {
+
+// The systems --api names; by default those where korvane-sim's ports are
+// clients of its own (JACK) come first, then the others in their order.
+std::vector<const rtmidi_backend::ApiDescriptor*> Candidates(SimApi api) {
+  const char* key = api == SimApi::kJack   ? "jack"
+                    : api == SimApi::kAlsa ? "alsa"
+                    : api == SimApi::kCore ? "core"
+                                           : nullptr;
+  if (key != nullptr)
+    return {rtmidi_backend::FindDescriptor(key)};
+  std::vector<const rtmidi_backend::ApiDescriptor*> all;
+  for (bool own : {true, false}) {
+    for (const rtmidi_backend::ApiDescriptor& d : rtmidi_backend::ApiDescriptors()) {
+      if (d.simOwnClients == own)
+        all.push_back(&d);
+    }
+  }
+  return all;
+}
+
+}  // namespace
+
 std::variant<std::unique_ptr<VirtualPorts>, std::string> VirtualPorts::Open(SimApi api,
                                                                             const std::string& name,
                                                                             Callbacks callbacks) {
   // ALSA's library prints when there is no sequencer; trying is not an error.
   rtmidi_backend::SilenceAlsa();
-  std::vector<RtMidi::Api> candidates;
-  switch (api) {
-    case SimApi::kJack:
-      candidates = {RtMidi::UNIX_JACK};
-      break;
-    case SimApi::kAlsa:
-      candidates = {RtMidi::LINUX_ALSA};
-      break;
-    case SimApi::kCore:
-      candidates = {RtMidi::MACOSX_CORE};
-      break;
-    case SimApi::kDefault:
-      candidates = {RtMidi::UNIX_JACK, RtMidi::LINUX_ALSA, RtMidi::MACOSX_CORE};
-      break;
-  }
-
   std::string why;
   const std::vector<RtMidi::Api> usable = rtmidi_backend::UsableApis();
-  for (RtMidi::Api candidate : candidates) {
-    const std::string apiText = rtmidi_backend::ApiName(candidate);
-    if (candidate == RtMidi::UNIX_JACK) {
+  for (const rtmidi_backend::ApiDescriptor* candidate : Candidates(api)) {
+    const std::string apiText = candidate->name;
+    if (candidate->simOwnClients) {
       JackPorts::Opened opened = JackPorts::Open(name, callbacks);
       if (opened.ports)
         return std::move(opened.ports);
       if (opened.taken)
         return opened.why;
-      why += "\n  JACK: " + opened.why;
+      why += "\n  " + apiText + ": " + opened.why;
       continue;
     }
-    if (std::find(usable.begin(), usable.end(), candidate) == usable.end()) {
+    if (std::find(usable.begin(), usable.end(), candidate->api) == usable.end()) {
       why += "\n  " + apiText + ": not built into this RtMidi";
       continue;
     }
     // A client of the same name would make the system rename ours, and an
     // updater could not tell the two controllers apart.
-    if (std::string taken = RtMidiPorts::TakenName(candidate, name); !taken.empty())
+    if (std::string taken = RtMidiPorts::TakenName(candidate->api, name); !taken.empty())
       return taken;
-    auto opened = RtMidiPorts::Open(candidate, name, callbacks);
+    auto opened = RtMidiPorts::Open(candidate->api, name, callbacks);
     if (auto* ports = std::get_if<std::unique_ptr<VirtualPorts>>(&opened))
       return std::move(*ports);
     why += "\n  " + std::get<std::string>(opened);
