@@ -12,6 +12,7 @@ namespace korvane {
 namespace {
 
 using testing::CallbackRecorder;
+using testing::DeviceNumber;
 using testing::Peer;
 using testing::TestMidiSystem;
 
@@ -39,29 +40,8 @@ class RtMidiServicesTest : public ::testing::Test {
     services_ = std::make_unique<RtMidiServices>();
   }
 
-  // The device number of a port by its name, after a fresh count.
-  int InputNumber(const std::string& name) {
-    const UINT count = services_->midiInGetNumDevs();
-    for (UINT i = 0; i < count; ++i) {
-      MIDIINCAPSA caps{};
-      if (services_->midiInGetDevCapsA(i, &caps, sizeof(caps)) == MMSYSERR_NOERROR &&
-          name == caps.szPname) {
-        return static_cast<int>(i);
-      }
-    }
-    return -1;
-  }
-  int OutputNumber(const std::string& name) {
-    const UINT count = services_->midiOutGetNumDevs();
-    for (UINT i = 0; i < count; ++i) {
-      MIDIOUTCAPSA caps{};
-      if (services_->midiOutGetDevCapsA(i, &caps, sizeof(caps)) == MMSYSERR_NOERROR &&
-          name == caps.szPname) {
-        return static_cast<int>(i);
-      }
-    }
-    return -1;
-  }
+  int InputNumber(const std::string& name) { return DeviceNumber(*services_, true, name); }
+  int OutputNumber(const std::string& name) { return DeviceNumber(*services_, false, name); }
 
   static inline TestMidiSystem* midi_ = nullptr;
   static inline std::string startError_;

@@ -1,17 +1,19 @@
 // Records the WinMM-style callbacks a port makes, for every MIDI system's
-// tests: which message, on which thread, and what the header held then.
+// tests: which message, on which thread, and what the header held then; and
+// finds a port by the name it is listed under.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "midi/winmm.h"
+#include "midi/midi_services.h"
 
 namespace korvane::testing {
 
@@ -35,11 +37,11 @@ class CallbackRecorder {
                             DWORD_PTR) {
     auto* self = reinterpret_cast<CallbackRecorder*>(instance);
     Call call{message, param1, std::this_thread::get_id(), 0, {}};
-    if (message == MIM_LONGDATA || message == MOM_DONE) {
+    // An output's header may be gone by its MOM_DONE: only an input's is read.
+    if (message == MIM_LONGDATA) {
       const auto* header = reinterpret_cast<const MIDIHDR*>(param1);
       call.bytesRecorded = header->dwBytesRecorded;
-      if (message == MIM_LONGDATA)
-        call.data.assign(header->lpData, header->lpData + header->dwBytesRecorded);
+      call.data.assign(header->lpData, header->lpData + header->dwBytesRecorded);
     }
     {
       std::lock_guard lock(self->mutex_);
@@ -91,5 +93,19 @@ class CallbackRecorder {
   std::vector<Call> calls_;
   std::function<void(HMIDIIN, MIDIHDR&)> requeue_;
 };
+
+// The device number of the port listed as name, after a fresh count; -1 when unlisted.
+inline int DeviceNumber(MidiServices& services, bool input, const std::string& name) {
+  const UINT count = input ? services.midiInGetNumDevs() : services.midiOutGetNumDevs();
+  for (UINT i = 0; i < count; ++i) {
+    MIDIINCAPSA in{};
+    MIDIOUTCAPSA out{};
+    const MMRESULT result = input ? services.midiInGetDevCapsA(i, &in, sizeof in)
+                                  : services.midiOutGetDevCapsA(i, &out, sizeof out);
+    if (result == MMSYSERR_NOERROR && name == (input ? in.szPname : out.szPname))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
 
 }  // namespace korvane::testing

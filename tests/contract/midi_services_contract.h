@@ -78,11 +78,9 @@ class MidiServicesContract : public MidiServicesBasics {
  protected:
   void SetUp() override;
 
-  // The device number of the peer's port after a fresh count; -1 when unlisted.
-  int InputNumber();
-  int OutputNumber();
-  HMIDIIN OpenInput(testing::CallbackRecorder& recorder);
-  HMIDIOUT OpenOutput(testing::CallbackRecorder& recorder);
+  // The peer's port, or null with the failure recorded.
+  HMIDIIN OpenInput(testing::CallbackRecorder& recorder, MMRESULT expected = MMSYSERR_NOERROR);
+  HMIDIOUT OpenOutput(testing::CallbackRecorder& recorder, MMRESULT expected = MMSYSERR_NOERROR);
   // Prepares and queues the header on buffer, then starts the input.
   void Arm(HMIDIIN in, MIDIHDR& header, std::vector<char>& buffer);
   // Resets, unprepares and closes, as the port set does.

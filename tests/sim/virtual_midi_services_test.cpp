@@ -6,67 +6,31 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "tests/contract/callback_recorder.h"
+
 namespace korvane {
 namespace {
 
 const Bytes kIdentityRequestW = {0xF0, 0x00, 0x20, 0x32, 0x7F, 0x15, 0x01, 0xF7};
 
-// What a callback saw, recorded under a lock because it runs on the driver thread.
-struct Seen {
-  UINT message;
-  std::thread::id thread;
-  DWORD bytesRecorded;
-  Bytes data;
+// Records callbacks; with requeue set, hands each returned buffer back to the
+// driver from inside the callback.
+struct Recorder : testing::CallbackRecorder {
+  explicit Recorder(VirtualMidiServices& services) {
+    RequeueWith([this, &services](HMIDIIN in, MIDIHDR& header) {
+      if (requeue)
+        services.midiInAddBuffer(in, &header, sizeof header);
+    });
+  }
+  std::atomic<bool> requeue{false};
 };
-
-struct Recorder {
-  VirtualMidiServices* services = nullptr;
-  HMIDIIN in = nullptr;
-  bool requeue = false;  // hand each returned buffer back from inside the callback
-  mutable std::mutex mutex;
-  std::vector<Seen> seen;
-
-  std::vector<Seen> Seen_() const {
-    std::lock_guard lock(mutex);
-    return seen;
-  }
-  std::size_t Count(UINT message) const {
-    std::lock_guard lock(mutex);
-    std::size_t n = 0;
-    for (const Seen& s : seen)
-      n += s.message == message;
-    return n;
-  }
-};
-
-void CALLBACK InProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
-  auto* recorder = reinterpret_cast<Recorder*>(instance);
-  auto* header = reinterpret_cast<MIDIHDR*>(param1);
-  Seen s{message, std::this_thread::get_id(), 0, {}};
-  if (message == MIM_LONGDATA && header != nullptr) {
-    s.bytesRecorded = header->dwBytesRecorded;
-    s.data.assign(header->lpData, header->lpData + header->dwBytesRecorded);
-  }
-  {
-    std::lock_guard lock(recorder->mutex);
-    recorder->seen.push_back(std::move(s));
-  }
-  if (recorder->requeue && message == MIM_LONGDATA && header != nullptr) {
-    recorder->services->midiInAddBuffer(recorder->in, header, sizeof(MIDIHDR));
-  }
-}
-
-void CALLBACK OutProc(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
-  auto* recorder = reinterpret_cast<Recorder*>(instance);
-  std::lock_guard lock(recorder->mutex);
-  recorder->seen.push_back({message, std::this_thread::get_id(), 0, {}});
-}
 
 // One controller on output 0 / input 0, both ports open, the input started
 // with one prepared and queued header.
@@ -78,13 +42,11 @@ class Wired : public ::testing::Test {
     in_ = services_.AddInput("Korvane In");
     out_ = services_.AddOutput("Korvane Out");
     controller_ = services_.AttachController(out_, {in_}, std::move(options));
-    inRec_.services = &services_;
-    ASSERT_EQ(services_.midiInOpen(&hin_, in_, reinterpret_cast<DWORD_PTR>(&InProc),
-                                   reinterpret_cast<DWORD_PTR>(&inRec_), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
-    inRec_.in = hin_;
-    ASSERT_EQ(services_.midiOutOpen(&hout_, out_, reinterpret_cast<DWORD_PTR>(&OutProc),
-                                    reinterpret_cast<DWORD_PTR>(&outRec_), CALLBACK_FUNCTION),
+    ASSERT_EQ(
+        services_.midiInOpen(&hin_, in_, inRec_.InProc(), inRec_.Instance(), CALLBACK_FUNCTION),
+        MMSYSERR_NOERROR);
+    ASSERT_EQ(services_.midiOutOpen(&hout_, out_, outRec_.OutProc(), outRec_.Instance(),
+                                    CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     inBuffer_.assign(bufferSize, 0);
     inHeader_.lpData = inBuffer_.data();
@@ -118,7 +80,7 @@ class Wired : public ::testing::Test {
   int controller_ = 0;
   HMIDIIN hin_ = nullptr;
   HMIDIOUT hout_ = nullptr;
-  Recorder inRec_, outRec_;
+  Recorder inRec_{services_}, outRec_{services_};
   std::vector<char> inBuffer_, outBuffer_;
   MIDIHDR inHeader_{};
 };
@@ -147,7 +109,7 @@ TEST(VirtualMidiServices, ListsDevicesWithTheirProductNames) {
 TEST_F(Wired, AControllersReplyFillsTheQueuedHeaderFromTheDriverThread) {
   ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
-  const std::vector<Seen> seen = inRec_.Seen_();
+  const auto seen = inRec_.Calls();
   ASSERT_EQ(seen.size(), 2u);  // MIM_OPEN, then the reply
   EXPECT_EQ(seen[1].message, static_cast<UINT>(MIM_LONGDATA));
   EXPECT_NE(seen[1].thread, std::this_thread::get_id());
@@ -158,7 +120,7 @@ TEST_F(Wired, AControllersReplyFillsTheQueuedHeaderFromTheDriverThread) {
 
   // MOM_DONE comes from the driver thread too.
   ASSERT_EQ(outRec_.Count(MOM_DONE), 1u);
-  EXPECT_NE(outRec_.Seen_().back().thread, std::this_thread::get_id());
+  EXPECT_NE(outRec_.Calls().back().thread, std::this_thread::get_id());
 
   // Heard, but its reply finds no header queued again.
   ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
@@ -186,7 +148,7 @@ TEST(VirtualMidiServices, AControllerOnTwoInputsAnswersOnBoth) {
   const UINT b = services.AddInput("B");
   const UINT out = services.AddOutput("Out");
   services.AttachController(out, {a, b});
-  Recorder recA, recB;
+  Recorder recA{services}, recB{services};
   HMIDIIN ha = nullptr, hb = nullptr;
   HMIDIOUT hout = nullptr;
   std::vector<char> bufA(32), bufB(32);
@@ -195,12 +157,8 @@ TEST(VirtualMidiServices, AControllerOnTwoInputsAnswersOnBoth) {
   hdrA.dwBufferLength = 32;
   hdrB.lpData = bufB.data();
   hdrB.dwBufferLength = 32;
-  ASSERT_EQ(services.midiInOpen(&ha, a, reinterpret_cast<DWORD_PTR>(&InProc),
-                                reinterpret_cast<DWORD_PTR>(&recA), CALLBACK_FUNCTION),
-            0u);
-  ASSERT_EQ(services.midiInOpen(&hb, b, reinterpret_cast<DWORD_PTR>(&InProc),
-                                reinterpret_cast<DWORD_PTR>(&recB), CALLBACK_FUNCTION),
-            0u);
+  ASSERT_EQ(services.midiInOpen(&ha, a, recA.InProc(), recA.Instance(), CALLBACK_FUNCTION), 0u);
+  ASSERT_EQ(services.midiInOpen(&hb, b, recB.InProc(), recB.Instance(), CALLBACK_FUNCTION), 0u);
   ASSERT_EQ(services.midiOutOpen(&hout, out, 0, 0, CALLBACK_FUNCTION), 0u);
   for (auto [h, hdr] : {std::pair{ha, &hdrA}, std::pair{hb, &hdrB}}) {
     ASSERT_EQ(services.midiInPrepareHeader(h, hdr, sizeof(MIDIHDR)), 0u);
@@ -299,7 +257,7 @@ TEST_F(Faulty, TheStrayTheBlockReplyAndALateIdentityReplyArriveInTimeOrder) {
   ASSERT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
   std::vector<Bytes> arrived;
-  for (const Seen& seen : inRec_.Seen_()) {
+  for (const auto& seen : inRec_.Calls()) {
     if (seen.message == MIM_LONGDATA)
       arrived.push_back(seen.data);
   }
@@ -321,15 +279,13 @@ class TwoNeighbours : public ::testing::Test {
     services_.AddOutput("Before Out");
     out_ = services_.AddOutput("Korvane Out");
     services_.AddOutput("After Out");
-    recorder_.services = &services_;
     recorder_.requeue = true;
   }
 
   void OpenController() {
-    ASSERT_EQ(services_.midiInOpen(&hin_, in_, reinterpret_cast<DWORD_PTR>(&InProc),
-                                   reinterpret_cast<DWORD_PTR>(&recorder_), CALLBACK_FUNCTION),
+    ASSERT_EQ(services_.midiInOpen(&hin_, in_, recorder_.InProc(), recorder_.Instance(),
+                                   CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
-    recorder_.in = hin_;
     ASSERT_EQ(services_.midiOutOpen(&hout_, out_, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
     buffer_.assign(64, 0);
     inHeader_.lpData = buffer_.data();
@@ -381,7 +337,7 @@ class TwoNeighbours : public ::testing::Test {
   UINT in_ = 0, out_ = 0;
   HMIDIIN hin_ = nullptr;
   HMIDIOUT hout_ = nullptr;
-  Recorder recorder_;
+  Recorder recorder_{services_};
   std::vector<char> buffer_;
   MIDIHDR inHeader_{};
 };
@@ -452,15 +408,12 @@ TEST_F(TwoNeighbours, ARestartedControllersOldHandlesLeadNowhere) {
   // The new ports are free to open beside the old handles, and answer.
   const HMIDIIN oldIn = hin_;
   const HMIDIOUT oldOut = hout_;
-  Recorder fresh;
-  fresh.services = &services_;
+  Recorder fresh{services_};
   fresh.requeue = true;
   HMIDIIN newIn = nullptr;
   HMIDIOUT newOut = nullptr;
-  ASSERT_EQ(services_.midiInOpen(&newIn, in_, reinterpret_cast<DWORD_PTR>(&InProc),
-                                 reinterpret_cast<DWORD_PTR>(&fresh), CALLBACK_FUNCTION),
+  ASSERT_EQ(services_.midiInOpen(&newIn, in_, fresh.InProc(), fresh.Instance(), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);
-  fresh.in = newIn;
   ASSERT_EQ(services_.midiOutOpen(&newOut, out_, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
   std::vector<char> newBuffer(64);
   MIDIHDR newHeader{};
