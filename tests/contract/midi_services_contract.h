@@ -2,7 +2,7 @@
 // MidiServices runs: the in-process virtual system, RtMidi on JACK and on
 // ALSA, and WinMM. A back-end brings a rig (its services and a peer on the far
 // side of one input and one output) and instantiates the suite with
-// KORVANE_MIDI_SERVICES_CONTRACT.
+// KORVANE_MIDI_SERVICES_CONTRACT, inside namespace korvane::contract.
 //
 // Where the systems may differ, the suite asks only what the engine relies
 // on: MOM_DONE may come inside midiOutLongMsg or later on the driver's

@@ -38,41 +38,55 @@ class Wired : public ::testing::Test {
  protected:
   void SetUp() override { Build({}); }
 
-  void Build(DeviceModelOptions options, std::size_t bufferSize = 64) {
+  void Build(DeviceModelOptions options) {
     in_ = services_.AddInput("Korvane In");
     out_ = services_.AddOutput("Korvane Out");
     controller_ = services_.AttachController(out_, {in_}, std::move(options));
+    Open();
+  }
+
+  void Open() {
     ASSERT_EQ(
         services_.midiInOpen(&hin_, in_, inRec_.InProc(), inRec_.Instance(), CALLBACK_FUNCTION),
         MMSYSERR_NOERROR);
     ASSERT_EQ(services_.midiOutOpen(&hout_, out_, outRec_.OutProc(), outRec_.Instance(),
                                     CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
-    inBuffer_.assign(bufferSize, 0);
-    inHeader_.lpData = inBuffer_.data();
-    inHeader_.dwBufferLength = static_cast<DWORD>(bufferSize);
+    inHeader_ = MIDIHDR{};
+    inHeader_.lpData = inBuffer_;
+    inHeader_.dwBufferLength = sizeof inBuffer_;
     ASSERT_EQ(services_.midiInPrepareHeader(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(services_.midiInAddBuffer(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(services_.midiInStart(hin_), MMSYSERR_NOERROR);
   }
 
-  MMRESULT Send(const Bytes& message) {
-    outBuffer_.assign(message.begin(), message.end());
+  void Close() {
+    inRec_.requeue = false;  // the reset hands the buffer back for good
+    EXPECT_EQ(services_.midiInReset(hin_), MMSYSERR_NOERROR);
+    EXPECT_EQ(services_.midiInClose(hin_), MMSYSERR_NOERROR);
+    EXPECT_EQ(services_.midiOutClose(hout_), MMSYSERR_NOERROR);
+    hin_ = nullptr;
+  }
+
+  // Sends on our output, or on another one.
+  MMRESULT Send(Bytes message, HMIDIOUT on = nullptr) {
     MIDIHDR header{};
-    header.lpData = outBuffer_.data();
-    header.dwBufferLength = static_cast<DWORD>(outBuffer_.size());
-    MMRESULT result = services_.midiOutPrepareHeader(hout_, &header, sizeof(MIDIHDR));
-    if (result != MMSYSERR_NOERROR)
-      return result;
-    result = services_.midiOutLongMsg(hout_, &header, sizeof(MIDIHDR));
-    services_.midiOutUnprepareHeader(hout_, &header, sizeof(MIDIHDR));
+    header.lpData = reinterpret_cast<char*>(message.data());
+    header.dwBufferLength = static_cast<DWORD>(message.size());
+    on = on != nullptr ? on : hout_;
+    MMRESULT result = services_.midiOutPrepareHeader(on, &header, sizeof(MIDIHDR));
+    if (result == MMSYSERR_NOERROR)
+      result = services_.midiOutLongMsg(on, &header, sizeof(MIDIHDR));
+    services_.midiOutUnprepareHeader(on, &header, sizeof(MIDIHDR));
     return result;
   }
 
   void TearDown() override {
-    services_.midiInReset(hin_);
-    services_.midiInClose(hin_);
-    services_.midiOutClose(hout_);
+    if (hin_ != nullptr) {
+      services_.midiInReset(hin_);
+      services_.midiInClose(hin_);
+      services_.midiOutClose(hout_);
+    }
   }
 
   VirtualMidiServices services_;
@@ -81,7 +95,7 @@ class Wired : public ::testing::Test {
   HMIDIIN hin_ = nullptr;
   HMIDIOUT hout_ = nullptr;
   Recorder inRec_{services_}, outRec_{services_};
-  std::vector<char> inBuffer_, outBuffer_;
+  char inBuffer_[64] = {};
   MIDIHDR inHeader_{};
 };
 
@@ -270,7 +284,7 @@ TEST_F(Faulty, TheStrayTheBlockReplyAndALateIdentityReplyArriveInTimeOrder) {
 }
 
 // Ports listed before, between and after the controller's.
-class TwoNeighbours : public ::testing::Test {
+class TwoNeighbours : public Wired {
  protected:
   void SetUp() override {
     services_.AddInput("Before In");
@@ -279,31 +293,7 @@ class TwoNeighbours : public ::testing::Test {
     services_.AddOutput("Before Out");
     out_ = services_.AddOutput("Korvane Out");
     services_.AddOutput("After Out");
-    recorder_.requeue = true;
-  }
-
-  void OpenController() {
-    ASSERT_EQ(services_.midiInOpen(&hin_, in_, recorder_.InProc(), recorder_.Instance(),
-                                   CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
-    ASSERT_EQ(services_.midiOutOpen(&hout_, out_, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
-    buffer_.assign(64, 0);
-    inHeader_.lpData = buffer_.data();
-    inHeader_.dwBufferLength = 64;
-    ASSERT_EQ(services_.midiInPrepareHeader(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(services_.midiInAddBuffer(hin_, &inHeader_, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(services_.midiInStart(hin_), MMSYSERR_NOERROR);
-  }
-
-  MMRESULT SendOn(HMIDIOUT handle, Bytes message) {
-    MIDIHDR header{};
-    header.lpData = reinterpret_cast<char*>(message.data());
-    header.dwBufferLength = static_cast<DWORD>(message.size());
-    MMRESULT result = services_.midiOutPrepareHeader(handle, &header, sizeof(MIDIHDR));
-    if (result == MMSYSERR_NOERROR)
-      result = services_.midiOutLongMsg(handle, &header, sizeof(MIDIHDR));
-    services_.midiOutUnprepareHeader(handle, &header, sizeof(MIDIHDR));
-    return result;
+    inRec_.requeue = true;
   }
 
   std::vector<std::string> InputNames() {
@@ -325,32 +315,18 @@ class TwoNeighbours : public ::testing::Test {
     return names;
   }
 
-  void CloseController() {
-    recorder_.requeue = false;  // the reset hands the buffer back for good
-    EXPECT_EQ(services_.midiInReset(hin_), MMSYSERR_NOERROR);
-    EXPECT_EQ(services_.midiInClose(hin_), MMSYSERR_NOERROR);
-    EXPECT_EQ(services_.midiOutClose(hout_), MMSYSERR_NOERROR);
-  }
-
   using Names = std::vector<std::string>;
-  VirtualMidiServices services_;
-  UINT in_ = 0, out_ = 0;
-  HMIDIIN hin_ = nullptr;
-  HMIDIOUT hout_ = nullptr;
-  Recorder recorder_{services_};
-  std::vector<char> buffer_;
-  MIDIHDR inHeader_{};
 };
 
 TEST_F(TwoNeighbours, AVanishedControllerTakesItsPortsOutOfTheSystemAndARestartBringsThemBack) {
   const int controller = services_.AttachController(out_, {in_}, {.vanishAfterMessages = 20});
-  OpenController();
+  Open();
   for (std::size_t n = 0; n < 16; ++n)
-    ASSERT_EQ(SendOn(hout_, BlockMessage(n)), MMSYSERR_NOERROR);
+    ASSERT_EQ(Send(BlockMessage(n)), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
-  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);  // block 0's reply
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 1u);  // block 0's reply
   for (std::size_t n = 16; n < 20; ++n)
-    ASSERT_EQ(SendOn(hout_, BlockMessage(n)), MMSYSERR_NOERROR);
+    ASSERT_EQ(Send(BlockMessage(n)), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
   EXPECT_EQ(services_.Controller(controller).AcceptedFirmwareWithPartial().size(), 20u * 10);
 
@@ -362,36 +338,36 @@ TEST_F(TwoNeighbours, AVanishedControllerTakesItsPortsOutOfTheSystemAndARestartB
   HMIDIOUT other = nullptr;
   ASSERT_EQ(services_.midiOutOpen(&other, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
   EXPECT_EQ(services_.SentMessages(2).size(), 0u);
-  EXPECT_EQ(SendOn(other, kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(Send(kIdentityRequestW, other), MMSYSERR_NOERROR);
   EXPECT_EQ(services_.SentMessages(2).size(), 1u);  // "After Out", now device 1
   EXPECT_EQ(services_.midiOutClose(other), MMSYSERR_NOERROR);
 
   // Its handles: sends fail, nothing arrives, and they still close.
-  EXPECT_EQ(SendOn(hout_, kIdentityRequestW), MMSYSERR_NODRIVER);
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NODRIVER);
   services_.InjectInput(in_, kIdentityRequestW);
   ASSERT_TRUE(services_.WaitIdle());
-  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
-  CloseController();
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 1u);
+  Close();
 
   // Plugged in again: listed in its place, holding nothing, answering.
   services_.RestartController(controller);
   EXPECT_EQ(InputNames(), (Names{"Before In", "Korvane In", "After In"}));
   EXPECT_TRUE(services_.Controller(controller).AcceptedFirmwareWithPartial().empty());
-  OpenController();
-  const std::size_t before = recorder_.Count(MIM_LONGDATA);
-  EXPECT_EQ(SendOn(hout_, kIdentityRequestW), MMSYSERR_NOERROR);
+  Open();
+  const std::size_t before = inRec_.Count(MIM_LONGDATA);
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
-  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), before + 1);
-  CloseController();
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), before + 1);
+  Close();
 }
 
 TEST_F(TwoNeighbours, ARestartedControllersOldHandlesLeadNowhere) {
   const int controller = services_.AttachController(out_, {in_});
-  OpenController();
+  Open();
   for (std::size_t n = 0; n < 20; ++n)
-    ASSERT_EQ(SendOn(hout_, BlockMessage(n)), MMSYSERR_NOERROR);
+    ASSERT_EQ(Send(BlockMessage(n)), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
-  ASSERT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+  ASSERT_EQ(inRec_.Count(MIM_LONGDATA), 1u);
 
   services_.RestartController(controller);
   EXPECT_EQ(InputNames(), (Names{"Before In", "Korvane In", "After In"}));
@@ -399,15 +375,13 @@ TEST_F(TwoNeighbours, ARestartedControllersOldHandlesLeadNowhere) {
   EXPECT_EQ(services_.Controller(controller).AcceptedMessages(), 0u);
 
   // The old output still sends, into nothing; nothing reaches the old input.
-  EXPECT_EQ(SendOn(hout_, kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(Send(kIdentityRequestW), MMSYSERR_NOERROR);
   services_.InjectInput(in_, kIdentityRequestW);
   ASSERT_TRUE(services_.WaitIdle());
-  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 1u);
   EXPECT_EQ(services_.Controller(controller).IdentityRequests(), 0u);
 
   // The new ports are free to open beside the old handles, and answer.
-  const HMIDIIN oldIn = hin_;
-  const HMIDIOUT oldOut = hout_;
   Recorder fresh{services_};
   fresh.requeue = true;
   HMIDIIN newIn = nullptr;
@@ -422,18 +396,15 @@ TEST_F(TwoNeighbours, ARestartedControllersOldHandlesLeadNowhere) {
   ASSERT_EQ(services_.midiInPrepareHeader(newIn, &newHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
   ASSERT_EQ(services_.midiInAddBuffer(newIn, &newHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
   ASSERT_EQ(services_.midiInStart(newIn), MMSYSERR_NOERROR);
-  EXPECT_EQ(SendOn(newOut, kIdentityRequestW), MMSYSERR_NOERROR);
+  EXPECT_EQ(Send(kIdentityRequestW, newOut), MMSYSERR_NOERROR);
   ASSERT_TRUE(services_.WaitIdle());
   EXPECT_EQ(fresh.Count(MIM_LONGDATA), 1u);
-  EXPECT_EQ(recorder_.Count(MIM_LONGDATA), 1u);
+  EXPECT_EQ(inRec_.Count(MIM_LONGDATA), 1u);
   fresh.requeue = false;
-  recorder_.requeue = false;
   EXPECT_EQ(services_.midiInReset(newIn), MMSYSERR_NOERROR);
   EXPECT_EQ(services_.midiInClose(newIn), MMSYSERR_NOERROR);
   EXPECT_EQ(services_.midiOutClose(newOut), MMSYSERR_NOERROR);
-  EXPECT_EQ(services_.midiInReset(oldIn), MMSYSERR_NOERROR);
-  EXPECT_EQ(services_.midiInClose(oldIn), MMSYSERR_NOERROR);
-  EXPECT_EQ(services_.midiOutClose(oldOut), MMSYSERR_NOERROR);
+  Close();  // the old handles
 }
 
 TEST(VirtualMidiServices, ProbabilisticFailuresFollowTheSeed) {
