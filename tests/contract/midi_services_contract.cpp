@@ -36,6 +36,13 @@ void MidiServicesContract::SetUp() {
     GTEST_SKIP() << why;
 }
 
+void MidiServicesContract::TearDown() {
+  for (HMIDIIN in : openedIns_)
+    services_->midiInClose(in);
+  for (HMIDIOUT out : openedOuts_)
+    services_->midiOutClose(out);
+}
+
 HMIDIIN MidiServicesContract::OpenInput(CallbackRecorder& recorder, MMRESULT expected) {
   const int id = testing::DeviceNumber(*services_, true, rig_->InputName());
   EXPECT_GE(id, 0) << rig_->InputName() << " is not listed";
@@ -43,6 +50,8 @@ HMIDIIN MidiServicesContract::OpenInput(CallbackRecorder& recorder, MMRESULT exp
   EXPECT_EQ(services_->midiInOpen(&in, static_cast<UINT>(id), recorder.InProc(),
                                   recorder.Instance(), CALLBACK_FUNCTION),
             expected);
+  if (in != nullptr)
+    openedIns_.push_back(in);
   return in;
 }
 
@@ -53,6 +62,8 @@ HMIDIOUT MidiServicesContract::OpenOutput(CallbackRecorder& recorder, MMRESULT e
   EXPECT_EQ(services_->midiOutOpen(&out, static_cast<UINT>(id), recorder.OutProc(),
                                    recorder.Instance(), CALLBACK_FUNCTION),
             expected);
+  if (out != nullptr)
+    openedOuts_.push_back(out);
   return out;
 }
 

@@ -77,6 +77,9 @@ class MidiServicesBasics : public ::testing::TestWithParam<RigMaker> {
 class MidiServicesContract : public MidiServicesBasics {
  protected:
   void SetUp() override;
+  // Closes what a failed case left open, so that the next one finds it free.
+  // Inputs only by close, which refuses while headers (perhaps gone) are queued.
+  void TearDown() override;
 
   // The peer's port, or null with the failure recorded.
   HMIDIIN OpenInput(testing::CallbackRecorder& recorder, MMRESULT expected = MMSYSERR_NOERROR);
@@ -87,6 +90,10 @@ class MidiServicesContract : public MidiServicesBasics {
   void Disarm(HMIDIIN in, MIDIHDR& header);
   // Prepares a header on message and sends it; the header stays prepared.
   MMRESULT Send(HMIDIOUT out, Message& message, MIDIHDR& header);
+
+ private:
+  std::vector<HMIDIIN> openedIns_;
+  std::vector<HMIDIOUT> openedOuts_;
 };
 
 }  // namespace korvane::contract

@@ -53,7 +53,8 @@ class WinmmRig final : public ContractRig {
   MidiServices& Services() override { return services_; }
   std::string InputName() const override { return input_; }
   std::string OutputName() const override { return output_; }
-  std::size_t Longest() const override { return MidiServices::kNoKnownLimit; }
+  // What NativeWinmmServices promises: WinMM's 64 KiB.
+  std::size_t Longest() const override { return 65536; }
   bool ReportsShortMessages() const override { return true; }
 
   void Inject(const Message& message) override {
