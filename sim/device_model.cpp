@@ -90,6 +90,11 @@ std::vector<DeviceReply> DeviceModel::Receive(std::span<const std::uint8_t> mess
     case kCmdIdentityRequest: {
       if (model != options_.model)
         return replies;
+      // Lost on the way in: the controller never heard it.
+      const std::size_t index = identityRequestsSeen_++;
+      const auto& lost = options_.lostIdentityRequests;
+      if (std::find(lost.begin(), lost.end(), index) != lost.end())
+        return replies;
       ++identityRequests_;
       // "Start the block again": what arrived of an unfinished block is gone.
       pending_.clear();

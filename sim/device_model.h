@@ -101,6 +101,9 @@ struct DeviceModelOptions {
   // Each applies once, the first time its place is reached.
   std::vector<StallFault> stalls = {};
   std::vector<LossFault> losses = {};
+  // Identity requests of its model lost on the way in, by their order of
+  // arrival (from 0): they get no answer and do not count.
+  std::vector<std::size_t> lostIdentityRequests = {};
   // Identity replies come this late instead of after replyDelayMs.
   std::optional<std::uint32_t> identityDelayMs = std::nullopt;
   // As unplugAfterMessages, and its ports leave the MIDI system too, as when
@@ -183,6 +186,7 @@ class DeviceModel {
   std::optional<Stall> stall_;
   std::size_t lostMessages_ = 0;
   std::size_t identityRequests_ = 0;
+  std::size_t identityRequestsSeen_ = 0;
   std::size_t blockReplies_ = 0;
   std::size_t blocksAccepted_ = 0;
   std::size_t blocksReceived_ = 0;

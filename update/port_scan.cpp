@@ -119,22 +119,31 @@ std::uint32_t Remaining(std::uint32_t start) {
 
 // A reply on an input may be a late answer to another output's request, or a
 // reply that reached several inputs. The pair counts only when the controller
-// answers a second request sent on this output alone, on this input, within
-// the wait, as the same model and name.
+// answers a request sent on this output alone, on this input, within the
+// wait, as the same model and name. A busy MIDI system may lose a request or
+// its answer, so the request goes up to three times, as the connection
+// probe's does; another answer ends the question at once.
+constexpr int kConfirmAttempts = 3;
+
 bool ConfirmPair(UpdateState& state, PortRecord& output, PortRecord& input, const Answer& first) {
-  DrainInput(state, input);
-  if (!SendRequest(state, output))
-    return false;
-  const std::uint32_t start = timeGetTime();
-  for (;;) {
-    const std::uint32_t left = Remaining(start);
-    if (WaitForEvent(*input.event, left) != WAIT_OBJECT_0)
+  for (int attempt = 0; attempt < kConfirmAttempts; ++attempt) {
+    if (state.stopRequested.load(std::memory_order_acquire))
       return false;
-    if (const std::optional<Answer> again = TakeAnswer(state, input))
-      return *again == first;
-    if (left == 0)
+    DrainInput(state, input);
+    if (!SendRequest(state, output))
       return false;
+    const std::uint32_t start = timeGetTime();
+    for (;;) {
+      const std::uint32_t left = Remaining(start);
+      if (WaitForEvent(*input.event, left) != WAIT_OBJECT_0)
+        break;
+      if (const std::optional<Answer> again = TakeAnswer(state, input))
+        return *again == first;
+      if (left == 0)
+        break;
+    }
   }
+  return false;
 }
 
 // Sends the identity request on one output and pairs it with the input that

@@ -73,6 +73,23 @@ TEST(PortScanTest, OneControllerIsFoundWithItsPortsNameAndModel) {
   EXPECT_EQ(rig.midi.SentMessages(1), (std::vector<Bytes>{request, request}));
 }
 
+// The confirmation's request (or its answer) lost once or twice on a busy
+// MIDI system: asked again, the controller is found; never answered, it is not.
+TEST(PortScanTest, ALostConfirmationIsAskedAgainUpToThreeTimes) {
+  for (const std::size_t lost : {1u, 2u, 3u}) {
+    SCOPED_TRACE(lost);
+    ScanRig rig(1, 1);
+    DeviceModelOptions options = ScanRig::Named("TRW1000");
+    for (std::size_t i = 1; i <= lost; ++i)
+      options.lostIdentityRequests.push_back(i);
+    rig.midi.AttachController(0, {0}, options);
+    rig.OpenPorts();
+    PortScanWorker(rig.state);
+    EXPECT_EQ(rig.Found(), (lost < 3 ? Pairs{{0, 0}} : Pairs{}));
+    EXPECT_EQ(rig.midi.SentMessages(0).size(), 1 + std::min<std::size_t>(lost + 1, 3));
+  }
+}
+
 TEST(PortScanTest, NoControllerMeansNoDevice) {
   ScanRig rig(2, 2);
   rig.OpenPorts();
