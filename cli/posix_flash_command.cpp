@@ -2,7 +2,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,7 +25,12 @@ namespace {
 // Takes SIGINT (Ctrl-C), SIGTERM and SIGHUP (the terminal went away) as a
 // stop request: they are blocked in every thread and waited for on a thread
 // of its own, so no handler runs. Made before any other thread (the MIDI
-// system's) so that they all inherit the blocked signals.
+// system's) so that they all inherit the blocked signals. The thread sleeps
+// in sigwait until a signal comes; at the end it is woken by a SIGUSR2 sent
+// to it alone.
+// Wakes the watch at the end; sent to its thread only, never taken as a stop.
+constexpr int kWakeSignal = SIGUSR2;
+
 class SignalWatch final : public StopSource {
  public:
   SignalWatch();
@@ -58,12 +62,14 @@ SignalWatch::SignalWatch() {
   sigaddset(&signals_, SIGINT);
   sigaddset(&signals_, SIGTERM);
   sigaddset(&signals_, SIGHUP);
+  sigaddset(&signals_, kWakeSignal);
   pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
   thread_ = std::thread([this] { Watch(); });
 }
 
 SignalWatch::~SignalWatch() {
   done_ = true;
+  pthread_kill(thread_.native_handle(), kWakeSignal);
   thread_.join();
 }
 
@@ -88,16 +94,14 @@ StopCause SignalWatch::Cause() const {
 }
 
 void SignalWatch::Watch() {
-  // Looks now and then whether the run is over, so that the thread can end.
-  const timespec poll{0, 50 * 1000 * 1000};
   while (!done_) {
-    const int signal = sigtimedwait(&signals_, nullptr, &poll);
-    if (signal > 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      int none = 0;
-      signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel);
-      RaiseAll();
-    }
+    int signal = 0;
+    if (sigwait(&signals_, &signal) != 0 || signal == kWakeSignal)
+      continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    int none = 0;
+    signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel);
+    RaiseAll();
   }
 }
 
