@@ -1,5 +1,7 @@
 #include "midi/winmm/native_winmm_services.h"
 
+#include <utility>
+
 namespace korvane {
 
 namespace {
@@ -37,20 +39,57 @@ MMRESULT NativeWinmmServices::midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA
 
 MMRESULT NativeWinmmServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback,
                                          DWORD_PTR instance, DWORD flags) {
-  return ::midiInOpen(handle, deviceId, callback, instance, flags);
+  MIDIINCAPSA caps{};
+  if (const MMRESULT result = ::midiInGetDevCapsA(deviceId, &caps, sizeof caps);
+      result != MMSYSERR_NOERROR)
+    return result;
+  winmm_backend::PortClaim claim;
+  if (const MMRESULT result = winmm_backend::ClaimForOpen(claim, true, caps.szPname);
+      result != MMSYSERR_NOERROR)
+    return result;
+  const MMRESULT result = ::midiInOpen(handle, deviceId, callback, instance, flags);
+  if (result == MMSYSERR_NOERROR) {
+    std::lock_guard lock(claimsMutex_);
+    inClaims_[*handle] = std::move(claim);
+  }
+  return result;
 }
 
 MMRESULT NativeWinmmServices::midiOutOpen(HMIDIOUT* handle, UINT deviceId, DWORD_PTR callback,
                                           DWORD_PTR instance, DWORD flags) {
-  return ::midiOutOpen(handle, deviceId, callback, instance, flags);
+  MIDIOUTCAPSA caps{};
+  if (const MMRESULT result = ::midiOutGetDevCapsA(deviceId, &caps, sizeof caps);
+      result != MMSYSERR_NOERROR)
+    return result;
+  winmm_backend::PortClaim claim;
+  if (const MMRESULT result = winmm_backend::ClaimForOpen(claim, false, caps.szPname);
+      result != MMSYSERR_NOERROR)
+    return result;
+  const MMRESULT result = ::midiOutOpen(handle, deviceId, callback, instance, flags);
+  if (result == MMSYSERR_NOERROR) {
+    std::lock_guard lock(claimsMutex_);
+    outClaims_[*handle] = std::move(claim);
+  }
+  return result;
 }
 
+// A port that did not close stays claimed: it is still open.
 MMRESULT NativeWinmmServices::midiInClose(HMIDIIN handle) {
-  return ::midiInClose(handle);
+  const MMRESULT result = ::midiInClose(handle);
+  if (result == MMSYSERR_NOERROR) {
+    std::lock_guard lock(claimsMutex_);
+    inClaims_.erase(handle);
+  }
+  return result;
 }
 
 MMRESULT NativeWinmmServices::midiOutClose(HMIDIOUT handle) {
-  return ::midiOutClose(handle);
+  const MMRESULT result = ::midiOutClose(handle);
+  if (result == MMSYSERR_NOERROR) {
+    std::lock_guard lock(claimsMutex_);
+    outClaims_.erase(handle);
+  }
+  return result;
 }
 
 MMRESULT NativeWinmmServices::midiInStart(HMIDIIN handle) {

@@ -1,9 +1,15 @@
 // MidiServices on Windows: every operation goes straight to the platform's
 // WinMM, with its own structures, flags, callbacks and result codes. The
-// driver calls the engine's MidiInProc/MidiOutProc itself.
+// driver calls the engine's MidiInProc/MidiOutProc itself. An open also
+// claims the port (port_claim.h), so a driver that lets two programs hold it
+// still gives it to one updater only.
 #pragma once
 
+#include <map>
+#include <mutex>
+
 #include "midi/midi_services.h"
+#include "midi/winmm/port_claim.h"
 
 namespace korvane {
 
@@ -45,6 +51,9 @@ class NativeWinmmServices final : public MidiServices {
 
  private:
   bool timerPeriodSet_ = false;
+  std::mutex claimsMutex_;
+  std::map<HMIDIIN, winmm_backend::PortClaim> inClaims_;
+  std::map<HMIDIOUT, winmm_backend::PortClaim> outClaims_;
 };
 
 }  // namespace korvane
