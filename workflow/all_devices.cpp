@@ -4,7 +4,9 @@
 #include "update/port_scan.h"
 #include "update/transfer.h"
 #include "update/update_file.h"
+#include "workflow/file_select.h"
 #include "workflow/run_worker.h"
+#include "workflow/scan_ports.h"
 
 namespace korvane {
 
@@ -19,26 +21,17 @@ bool Stopped(const UpdateState& state) {
 bool ScanForDevices(UpdateState& scan, const std::string& path) {
   scan.log.AppendLog(kGreetingText);
   scan.log.AppendLog(kSelectFileText);
-  scan.filePath = path;
-  scan.log.AppendLog(kCheckingFileText);
-  scan.log.AppendLog(path);
+  TakeUpdateFile(scan, path);
   FileLoadWorker(scan);
   if (!scan.image || Stopped(scan))
     return false;
   FileCheckWorker(scan);
   if (scan.Outcome() != RunOutcome::kFileAccepted || Stopped(scan) || !RecheckModel(scan))
     return false;
-  scan.log.AppendLog(kCheckingPortsText);
-  const std::uint32_t bufferSize = scan.PortBufferSize();
-  if (scan.ports.OpenAllMidiIn(bufferSize) < 1 || scan.ports.OpenAllMidiOut(bufferSize) < 1) {
-    scan.log.AppendLog(kNoPortText);
-    scan.Record(RunOutcome::kNoPort);
-  } else {
+  if (OpenPortsToScan(scan)) {
     PortScanWorker(scan);
-    if (scan.foundDevices.empty() && !Stopped(scan)) {
-      scan.log.AppendLog(kNoDeviceText);
-      scan.Record(RunOutcome::kNoDevice);
-    }
+    if (scan.foundDevices.empty() && !Stopped(scan))
+      ReportNoDevice(scan);
   }
   // Each run opens its own pair; none may find a port still held here.
   scan.ports.CloseAllMidiOut();

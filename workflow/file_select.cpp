@@ -13,10 +13,14 @@ void FileSelectWorker(UpdateState& state) {
     state.window.ShowButton(kOpenButton);
     return;
   }
-  state.filePath = std::move(*chosen);
+  TakeUpdateFile(state, std::move(*chosen));
+  state.window.PostStep(STEP_LOAD_FILE);
+}
+
+void TakeUpdateFile(UpdateState& state, std::string path) {
+  state.filePath = std::move(path);
   state.log.AppendLog(kCheckingFileText);
   state.log.AppendLog(*state.filePath);
-  state.window.PostStep(STEP_LOAD_FILE);
 }
 
 }  // namespace korvane

@@ -7,6 +7,7 @@
 #include "update/update_file.h"
 #include "workflow/file_select.h"
 #include "workflow/run_worker.h"
+#include "workflow/scan_ports.h"
 
 namespace korvane {
 
@@ -35,8 +36,7 @@ void Workflow::HandleStep(int step) {
       ChooseDevice();
       break;
     case STEP_NO_DEVICE:
-      state.log.AppendLog(kNoDeviceText);
-      state.Record(RunOutcome::kNoDevice);
+      ReportNoDevice(state);
       state.window.PostStep(STEP_RESET_PORTS);
       break;
     case STEP_RESET_PORTS:
@@ -68,12 +68,8 @@ void Workflow::ScanPorts() {
     return;
   if (!RecheckModel(state_))
     return;
-  state_.log.AppendLog(kCheckingPortsText);
   portsOpen_ = true;
-  const std::uint32_t bufferSize = state_.PortBufferSize();
-  if (state_.ports.OpenAllMidiIn(bufferSize) < 1 || state_.ports.OpenAllMidiOut(bufferSize) < 1) {
-    state_.log.AppendLog(kNoPortText);
-    state_.Record(RunOutcome::kNoPort);
+  if (!OpenPortsToScan(state_)) {
     ResetPorts();
     return;
   }
