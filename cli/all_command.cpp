@@ -148,8 +148,7 @@ int RunAll(const AllSettings& settings, MidiServices& midi, StopSource& stop, st
       status = runStatus;
     firmwareSent = firmwareSent || run->State().firmwareSent.load();
   }
-  if (stop.Cause().signal != 0) {
-    const StopCause late = stop.Cause();
+  if (const StopCause late = stop.Cause(); late.signal != 0) {
     err << "korvane-flash: stopped on request (" << late.name << ")"
         << (firmwareSent ? "; the verdicts below stand\n" : "; nothing was sent\n");
     if (!firmwareSent)
