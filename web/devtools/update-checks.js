@@ -1,0 +1,291 @@
+// The page in real Chromium over a real MIDI system: run inside scripts/alsa-vm
+// by scripts/web-chromium-checks. One headless Chromium, granted MIDI with
+// SysEx through the DevTools protocol, updates korvane-sim --api alsa through
+// its own Web MIDI, and every outcome is held against the Linux korvane-flash's
+// update of the same file in the same VM: the controller holds the file, and
+// the page's log is korvane-flash's, byte for byte (but for the file's path).
+//
+//   node update-checks.js SITE SIM FLASH WORK OUT [bench]
+//
+// Exit status 1 when any check fails. With bench, only a whole update of a
+// larger file, and its rate as a ratio of the DIN rate.
+'use strict';
+const {spawn, spawnSync} = require('child_process');
+const fs = require('fs');
+const path = require('path');
+const {Browser} = require('./cdp');
+
+const [site, sim, flash, work, out, mode] = process.argv.slice(2);
+const serve = path.join(__dirname, '..', 'serve.py');
+const kDinBytesPerSecond = 3125;  // 31250 baud, 10 bits a byte
+let failed = false;
+const consoleLog = [];
+const say = (text) => console.log(`web-chromium: ${text}`);
+const bad = (text) => { console.log(`web-chromium: FAILED: ${text}`); failed = true; };
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// A line from a child's stdout that passes test, within ms.
+function lineFrom(child, test, ms, what) {
+  return new Promise((resolve, reject) => {
+    let text = '';
+    const timer = setTimeout(() => reject(new Error(`no ${what} within ${ms} ms`)), ms);
+    child.stdout.on('data', (d) => {
+      text += d;
+      const line = text.split('\n').find(test);
+      if (line !== undefined) { clearTimeout(timer); resolve(line); }
+    });
+  });
+}
+
+// A controller on ports named "Korvane Sim", its firmware saved to NAME.fw;
+// resolves once it says its ports carry messages.
+async function startSim(name, options) {
+  const child = spawn(sim, ['--api', 'alsa', '--port', 'Korvane Sim',
+                            '--save', `${work}/${name}.fw`, ...options],
+                      {stdio: ['ignore', 'pipe', 'pipe']});
+  const printed = fs.createWriteStream(`${work}/${name}.sim.out`);
+  child.stdout.on('data', (d) => printed.write(d));
+  child.stderr.on('data', (d) => printed.write(d));
+  child.ended = new Promise((r) => child.on('exit', r));
+  await lineFrom(child, (l) => l === 'korvane-sim: ready', 120000, 'korvane-sim: ready');
+  return child;
+}
+
+async function stopSimHolding(child, name, image) {
+  child.kill('SIGTERM');
+  await child.ended;
+  const held = fs.existsSync(`${work}/${name}.fw`) ? fs.readFileSync(`${work}/${name}.fw`) : null;
+  const file = fs.readFileSync(image);
+  if (held && Buffer.compare(held, file) === 0) {
+    say(`${name}: the controller holds the file (${file.length} bytes)`);
+  } else {
+    bad(`${name}: the controller does not hold the file (it has ${held ? held.length : 'no'} bytes)`);
+  }
+}
+
+// korvane-flash's update of the image: its log, exit status and time, and
+// what the controller held at its end.
+async function linuxUpdate(name, image, options) {
+  const child = await startSim(`${name}-linux`, options);
+  const log = `${work}/${name}.linux.log`;
+  const started = Date.now();
+  const run = spawnSync(flash, ['--log', log, image], {encoding: 'utf8', timeout: 300000});
+  const seconds = (Date.now() - started) / 1000;
+  fs.writeFileSync(`${work}/${name}.linux.out`, (run.stdout || '') + (run.stderr || ''));
+  if (run.status === 0) {
+    await stopSimHolding(child, `${name}-linux`, image);
+  } else {
+    child.kill('SIGTERM');
+    await child.ended;
+  }
+  return {log: fs.readFileSync(log, 'latin1'), status: run.status, seconds,
+          held: readHeld(`${name}-linux`)};
+}
+
+function readHeld(name) {
+  const file = `${work}/${name}.fw`;
+  return fs.existsSync(file) ? fs.readFileSync(file) : Buffer.alloc(0);
+}
+
+class Page {
+  constructor(browser, sessionId, targetId) {
+    Object.assign(this, {browser, sessionId, targetId});
+  }
+  send(method, params) { return this.browser.send(method, params, this.sessionId); }
+  async eval(expression) {
+    const r = await this.send('Runtime.evaluate', {expression, returnByValue: true, awaitPromise: true});
+    if (r.exceptionDetails) throw new Error(`${expression}: ${r.exceptionDetails.text}`);
+    return r.result.value;
+  }
+  async until(expression, ms, what) {
+    const end = Date.now() + ms;
+    for (;;) {
+      const value = await this.eval(expression);
+      if (value) return value;
+      if (Date.now() > end) {
+        const state = await this.eval(`JSON.stringify({notice: document.getElementById('notice').textContent,
+            log: window.Module && Module.korvanePage ? Module.korvanePage.logText : null})`);
+        throw new Error(`${what}: not within ${ms} ms; the page: ${state}`);
+      }
+      await sleep(100);
+    }
+  }
+  async key(key, code, keyCode) {
+    for (const type of ['keyDown', 'keyUp']) {
+      await this.send('Input.dispatchKeyEvent', {type, key, code, windowsVirtualKeyCode: keyCode});
+    }
+  }
+}
+
+// A new tab on the page; resolves once the page's own document has loaded
+// (about:blank may still be loading under emulation when its load fires).
+async function openPage(browser, url) {
+  const {targetId} = await browser.send('Target.createTarget', {url: 'about:blank'});
+  const {sessionId} = await browser.send('Target.attachToTarget', {targetId, flatten: true});
+  const page = new Page(browser, sessionId, targetId);
+  // What the page says on its console, and anything it throws, for a failure's report.
+  browser.listeners.push((m) => {
+    if (m.sessionId !== sessionId) return;
+    if (m.method === 'Runtime.consoleAPICalled') {
+      consoleLog.push(m.params.args.map((a) => a.value !== undefined ? a.value : a.description).join(' '));
+    } else if (m.method === 'Runtime.exceptionThrown') {
+      const d = m.params.exceptionDetails;
+      consoleLog.push(`thrown: ${d.exception ? d.exception.description : d.text}`);
+    }
+  });
+  await page.send('Page.enable');
+  await page.send('Runtime.enable');
+  const origin = new URL(url).origin;
+  const navigated = browser.waitFor((m) => m.sessionId === sessionId &&
+      m.method === 'Page.frameNavigated' && !m.params.frame.parentId &&
+      m.params.frame.url.startsWith(origin), 120000, 'navigation to the page');
+  await page.send('Page.navigate', {url});
+  await navigated;
+  await browser.waitFor((m) => m.sessionId === sessionId && m.method === 'Page.loadEventFired',
+                        120000, 'the page\'s load');
+  return page;
+}
+
+async function closePage(page) {
+  await page.browser.send('Target.closeTarget', {targetId: page.targetId});
+}
+
+// The page, ready for a file: the engine has greeted.
+const kReady = `Module.korvanePage && Module.korvanePage.logText.includes('Please select a file')`;
+const kIdle = `!document.getElementById('button-1012').hidden && !document.body.classList.contains('wait')`;
+
+// Gives the page the file through its file input, chooses the first device
+// with the keyboard, waits for the run's end; returns the log and the time.
+async function pageUpdate(page, image) {
+  const before = await page.eval('Module.korvanePage.logText');
+  const {root} = await page.send('DOM.getDocument', {});
+  const {nodeId} = await page.send('DOM.querySelector', {nodeId: root.nodeId, selector: '#file'});
+  const started = Date.now();
+  await page.send('DOM.setFileInputFiles', {files: [image], nodeId});
+  await page.until(`document.getElementById('device-dialog').open ||
+                    (${kIdle} && Module.korvanePage.logText !== ${JSON.stringify(before)})`,
+                   120000, 'the device dialog or the end of the scan');
+  let chosen = Date.now();
+  if (await page.eval(`document.getElementById('device-dialog').open`)) {
+    await page.eval(`document.getElementById('device-list').focus()`);
+    chosen = Date.now();
+    await page.key('Enter', 'Enter', 13);
+  }
+  await page.until(`!document.getElementById('device-dialog').open && ${kIdle}`, 300000,
+                   'the end of the update');
+  const seconds = (Date.now() - started) / 1000;
+  const transferSeconds = (Date.now() - chosen) / 1000;
+  return {log: await page.eval('Module.korvanePage.logText'), seconds, transferSeconds};
+}
+
+// Where the controller left with its ports, Web MIDI refuses the messages
+// still sent to it and the engine reports each; the RtMidi back-end's ALSA
+// output takes them without a word. Those reports aside, the logs are one.
+const kRefusedSend = 'MIDIOUTLONGMSG -> MIDIERR_NODEVICE';
+
+function compareLogs(name, expected, actual, refusalsAllowed) {
+  if (refusalsAllowed) actual = actual.split(kRefusedSend).join('');
+  if (expected === actual) {
+    say(`${name}: the page's log is korvane-flash's (${actual.length} bytes)`);
+    return;
+  }
+  fs.writeFileSync(`${out}/${name}.expected.log`, expected, 'latin1');
+  bad(`${name}: the page's log differs from korvane-flash's:\n--- expected\n${expected}\n--- page\n${actual}`);
+}
+
+function makeImage(name, messages) {
+  const image = `${work}/${name}.syx`;
+  spawnSync(sim, ['make-image', '--model', 'TRW1000', '--seed', '7', '--messages', String(messages), image]);
+  return image;
+}
+
+async function check(browser, url, name, messages, options, expectedStatus, extra) {
+  const image = makeImage(name, messages);
+  const linux = await linuxUpdate(name, image, options);
+  if (linux.status !== expectedStatus) bad(`${name}: korvane-flash ended with ${linux.status}, not ${expectedStatus}`);
+  const expected = linux.log.split(image).join(`/files/${path.basename(image)}`);
+  const child = await startSim(name, options);
+  const page = await openPage(browser, url);
+  if (extra && extra.before) await extra.before(page);
+  await page.until(kReady, 120000, 'the engine\'s greeting');
+  const result = await pageUpdate(page, image);
+  fs.writeFileSync(`${out}/${name}.page.log`, result.log, 'latin1');
+  compareLogs(name, expected, result.log, expectedStatus !== 0);
+  if (extra && extra.after) await extra.after(page, result, image);
+  await closePage(page);
+  if (expectedStatus === 0) {
+    await stopSimHolding(child, name, image);
+  } else {
+    child.kill('SIGTERM');
+    await child.ended;
+    // Cut short: the controller holds what it held under korvane-flash.
+    const held = readHeld(name);
+    if (Buffer.compare(held, linux.held) === 0) {
+      say(`${name}: the controller holds the ${held.length} bytes it held under korvane-flash`);
+    } else {
+      bad(`${name}: the controller holds ${held.length} bytes, under korvane-flash ${linux.held.length}`);
+    }
+  }
+  result.linuxSeconds = linux.seconds;
+  return result;
+}
+
+async function main() {
+  fs.mkdirSync(work, {recursive: true});
+  fs.mkdirSync(out, {recursive: true});
+  const server = spawn('python3', [serve, site], {stdio: ['ignore', 'pipe', 'inherit']});
+  const url = (await lineFrom(server, (l) => l.startsWith('http://'), 30000, 'the address')).trim() +
+              'index.html';
+  const browser = new Browser('chromium', [
+    '--headless=new', '--no-sandbox', '--no-first-run', '--disable-gpu',
+    '--disable-dev-shm-usage', `--user-data-dir=${work}/profile`, '--window-size=900,800',
+    'about:blank']);
+  const origin = new URL(url).origin;
+  const grant = () => browser.send('Browser.grantPermissions',
+                                   {origin, permissions: ['midi', 'midiSysex']});
+  try {
+    if (mode === 'bench') {
+      await grant();
+      const r = await check(browser, url, 'bench', 160, [], 0);
+      const bytes = fs.statSync(`${work}/bench.syx`).size;
+      const rate = (seconds) => `${(bytes / seconds).toFixed(0)} bytes/s, ` +
+          `${(bytes / seconds / kDinBytesPerSecond).toFixed(2)} of the DIN rate`;
+      say(`bench: ${bytes} bytes; Chromium from the device's choice to the verdict ` +
+          `${r.transferSeconds.toFixed(1)} s: ${rate(r.transferSeconds)}`);
+      say(`bench: Chromium from the file to the verdict ${r.seconds.toFixed(1)} s: ${rate(r.seconds)}`);
+      say(`bench: korvane-flash in the same VM, the whole run ${r.linuxSeconds.toFixed(1)} s: ` +
+          `${rate(r.linuxSeconds)}`);
+      return;
+    }
+    // SysEx refused: one sentence, no engine, nothing sent; allowed, Try again starts it.
+    await browser.send('Browser.setPermission', {origin, setting: 'denied',
+                                                 permission: {name: 'midi', sysex: true}});
+    await check(browser, url, 'whole', 40, [], 0, {
+      before: async (page) => {
+        const sentence = await page.until(`!document.getElementById('notice').hidden &&
+            document.getElementById('notice').textContent`, 60000, 'the refusal\'s sentence');
+        const loaded = await page.eval(`typeof Module._main === 'function'`);
+        if (loaded || !/did not allow/.test(sentence)) bad(`refused: the page said "${sentence}"${loaded ? ' and started the engine' : ''}`);
+        else say(`refused SysEx: "${sentence}"`);
+        await grant();
+        await page.eval(`document.getElementById('retry').click()`);
+      },
+      after: async (page, result) => {
+        const shot = await page.send('Page.captureScreenshot', {format: 'png'});
+        fs.writeFileSync(`${out}/korvane-update-page.png`, Buffer.from(shot.data, 'base64'));
+        say(`whole: ${result.seconds.toFixed(1)} s from the file to the verdict; screenshot kept`);
+      },
+    });
+    await check(browser, url, 'refused-block', 40, ['--refuse', '2:2'], 0);
+    await check(browser, url, 'vanished', 40, ['--vanish-after-messages', '36'], 1);
+  } catch (e) {
+    bad(`${e.message}\n--- the page's console\n${consoleLog.join('\n')}`);
+    fs.writeFileSync(`${out}/chromium.err`, browser.stderr);
+  } finally {
+    fs.writeFileSync(`${out}/console.log`, consoleLog.join('\n') + '\n');
+    await browser.close();
+    server.kill();
+  }
+}
+
+main().then(() => process.exit(failed ? 1 : 0), (e) => { console.log(e); process.exit(1); });
