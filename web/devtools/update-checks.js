@@ -20,8 +20,10 @@ const serve = path.join(__dirname, '..', 'serve.py');
 const kDinBytesPerSecond = 3125;  // 31250 baud, 10 bits a byte
 let failed = false;
 const consoleLog = [];
-const say = (text) => console.log(`web-chromium: ${text}`);
-const bad = (text) => { console.log(`web-chromium: FAILED: ${text}`); failed = true; };
+const begun = Date.now();
+const at = () => `[${((Date.now() - begun) / 1000).toFixed(0)} s]`;
+const say = (text) => console.log(`web-chromium: ${at()} ${text}`);
+const bad = (text) => { console.log(`web-chromium: ${at()} FAILED: ${text}`); failed = true; };
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 // A line from a child's stdout that passes test, within ms.
