@@ -1,6 +1,9 @@
 #include "midi/winmm/native_winmm_services.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "midi/header_rules.h"
 
 namespace korvane {
 
@@ -49,8 +52,8 @@ MMRESULT NativeWinmmServices::midiInOpen(HMIDIIN* handle, UINT deviceId, DWORD_P
     return result;
   const MMRESULT result = ::midiInOpen(handle, deviceId, callback, instance, flags);
   if (result == MMSYSERR_NOERROR) {
-    std::lock_guard lock(claimsMutex_);
-    inClaims_[*handle] = std::move(claim);
+    std::lock_guard lock(mutex_);
+    ins_[*handle] = OpenInput{std::move(claim), {}};
   }
   return result;
 }
@@ -67,18 +70,30 @@ MMRESULT NativeWinmmServices::midiOutOpen(HMIDIOUT* handle, UINT deviceId, DWORD
     return result;
   const MMRESULT result = ::midiOutOpen(handle, deviceId, callback, instance, flags);
   if (result == MMSYSERR_NOERROR) {
-    std::lock_guard lock(claimsMutex_);
+    std::lock_guard lock(mutex_);
     outClaims_[*handle] = std::move(claim);
   }
   return result;
 }
 
-// A port that did not close stays claimed: it is still open.
+// A port that did not close stays claimed: it is still open. Wine's winmm
+// frees the handle even when its driver refuses the close for a queued
+// header, and the driver keeps the port open and the header queued, out of
+// reach: so the refusal is made here, before the driver is asked.
 MMRESULT NativeWinmmServices::midiInClose(HMIDIIN handle) {
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto input = ins_.find(handle); input != ins_.end()) {
+      for (MIDIHDR* header : input->second.prepared) {
+        if (LoadHeaderFlags(*header) & MHDR_INQUEUE)
+          return MIDIERR_STILLPLAYING;
+      }
+    }
+  }
   const MMRESULT result = ::midiInClose(handle);
   if (result == MMSYSERR_NOERROR) {
-    std::lock_guard lock(claimsMutex_);
-    inClaims_.erase(handle);
+    std::lock_guard lock(mutex_);
+    ins_.erase(handle);
   }
   return result;
 }
@@ -86,7 +101,7 @@ MMRESULT NativeWinmmServices::midiInClose(HMIDIIN handle) {
 MMRESULT NativeWinmmServices::midiOutClose(HMIDIOUT handle) {
   const MMRESULT result = ::midiOutClose(handle);
   if (result == MMSYSERR_NOERROR) {
-    std::lock_guard lock(claimsMutex_);
+    std::lock_guard lock(mutex_);
     outClaims_.erase(handle);
   }
   return result;
@@ -100,7 +115,11 @@ MMRESULT NativeWinmmServices::midiInStop(HMIDIIN handle) {
   return ::midiInStop(handle);
 }
 
+// Windows' reset stops the input; Wine's ALSA driver hands the headers back
+// but keeps it running, so a header queued after the reset would be filled.
+// Stopping first gives the engine the same port on both.
 MMRESULT NativeWinmmServices::midiInReset(HMIDIIN handle) {
+  ::midiInStop(handle);
   return ::midiInReset(handle);
 }
 
@@ -110,12 +129,27 @@ MMRESULT NativeWinmmServices::midiOutReset(HMIDIOUT handle) {
 
 MMRESULT NativeWinmmServices::midiInPrepareHeader(HMIDIIN handle, MIDIHDR* header,
                                                   UINT headerSize) {
-  return ::midiInPrepareHeader(handle, header, headerSize);
+  const MMRESULT result = ::midiInPrepareHeader(handle, header, headerSize);
+  if (result == MMSYSERR_NOERROR) {
+    std::lock_guard lock(mutex_);
+    if (const auto input = ins_.find(handle); input != ins_.end()) {
+      std::vector<MIDIHDR*>& prepared = input->second.prepared;
+      if (std::find(prepared.begin(), prepared.end(), header) == prepared.end())
+        prepared.push_back(header);
+    }
+  }
+  return result;
 }
 
 MMRESULT NativeWinmmServices::midiInUnprepareHeader(HMIDIIN handle, MIDIHDR* header,
                                                     UINT headerSize) {
-  return ::midiInUnprepareHeader(handle, header, headerSize);
+  const MMRESULT result = ::midiInUnprepareHeader(handle, header, headerSize);
+  if (result == MMSYSERR_NOERROR) {
+    std::lock_guard lock(mutex_);
+    if (const auto input = ins_.find(handle); input != ins_.end())
+      std::erase(input->second.prepared, header);
+  }
+  return result;
 }
 
 MMRESULT NativeWinmmServices::midiInAddBuffer(HMIDIIN handle, MIDIHDR* header, UINT headerSize) {
@@ -133,6 +167,9 @@ MMRESULT NativeWinmmServices::midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* h
 }
 
 MMRESULT NativeWinmmServices::midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) {
+  // Sent in part it would be worse than not at all: a cut firmware block.
+  if (header != nullptr && header->dwBufferLength > kLongestMessage)
+    return MMSYSERR_INVALPARAM;
   return ::midiOutLongMsg(handle, header, headerSize);
 }
 

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "midi/midi_services.h"
 #include "midi/winmm/port_claim.h"
@@ -31,11 +32,13 @@ class NativeWinmmServices final : public MidiServices {
                       DWORD flags) override;
   MMRESULT midiOutOpen(HMIDIOUT* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
                        DWORD flags) override;
+  // Refused while a header prepared on the input is still queued.
   MMRESULT midiInClose(HMIDIIN handle) override;
   MMRESULT midiOutClose(HMIDIOUT handle) override;
 
   MMRESULT midiInStart(HMIDIIN handle) override;
   MMRESULT midiInStop(HMIDIIN handle) override;
+  // Stops the input too, whatever the driver's reset does.
   MMRESULT midiInReset(HMIDIIN handle) override;
   MMRESULT midiOutReset(HMIDIOUT handle) override;
 
@@ -45,14 +48,28 @@ class NativeWinmmServices final : public MidiServices {
 
   MMRESULT midiOutPrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
   MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
+  // A message longer than LongestMessage is refused before the driver sees it.
   MMRESULT midiOutLongMsg(HMIDIOUT handle, MIDIHDR* header, UINT headerSize) override;
-  // WinMM takes a long message of up to 64 KiB.
-  std::size_t LongestMessage(HMIDIOUT) override { return 65536; }
+  std::size_t LongestMessage(HMIDIOUT) override { return kLongestMessage; }
+
+  // WinMM itself takes 64 KiB in one long message, but the driver hands it on
+  // to a port that may hold less, and no driver says how much: under Wine's
+  // ALSA driver a kernel MIDI port (a USB interface's, VirMIDI) passes 4096
+  // bytes and drops the rest without an error. 4096 bytes is what every path
+  // we know carries whole, and many times a firmware message (a few hundred
+  // bytes).
+  static constexpr std::size_t kLongestMessage = 4096;
 
  private:
+  struct OpenInput {
+    winmm_backend::PortClaim claim;
+    std::vector<MIDIHDR*> prepared;
+  };
+
   bool timerPeriodSet_ = false;
-  std::mutex claimsMutex_;
-  std::map<HMIDIIN, winmm_backend::PortClaim> inClaims_;
+  // Guards the tables below; never taken on the driver's thread.
+  std::mutex mutex_;
+  std::map<HMIDIIN, OpenInput> ins_;
   std::map<HMIDIOUT, winmm_backend::PortClaim> outClaims_;
 };
 
