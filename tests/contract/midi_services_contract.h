@@ -46,6 +46,10 @@ class ContractRig {
   virtual std::size_t Longest() const = 0;
   // True where an input reports short messages through MIM_DATA, as WinMM does.
   virtual bool ReportsShortMessages() const { return false; }
+  // True where the driver keeps its count of recorded bytes in the queued
+  // header itself, zeroing it as the header is queued (Wine's ALSA driver): a
+  // count written into a header while it is queued is then the driver's own.
+  virtual bool CountsInTheQueuedHeader() const { return false; }
 
   // The peer sends a message into the input.
   virtual void Inject(const Message& message) = 0;
