@@ -6,7 +6,17 @@
 mergeInto(LibraryManager.library, {
   $KorvaneMidi: {
     listed: {1: [], 0: []},  // the ports of the last count, by device number
-    open: {},                // open ports by handle: {port, release, input}
+    open: {},                // open ports by handle: {port, input, key}
+    // The last messages sent and received, with their times, for a look at
+    // the browser's own latency (Module.korvaneMidiTrace()).
+    trace: [],
+    note: function(what, port, data) {
+      if (KorvaneMidi.trace.length >= 4000) KorvaneMidi.trace.splice(0, 1000);
+      KorvaneMidi.trace.push(performance.now().toFixed(1) + ' ' + what + ' ' + port.name + ' ' +
+                             data.length + ' ' + Array.from(data.slice(0, 8), function(b) {
+                               return b.toString(16);
+                             }).join(' '));
+    },
     ports: function(input) {
       var access = Module.korvaneMidiAccess;
       if (!access) return [];
@@ -32,6 +42,7 @@ mergeInto(LibraryManager.library, {
   },
 
   korvane_webmidi_count__deps: ['$KorvaneMidi'],
+  korvane_webmidi_count__postset: 'Module.korvaneMidiTrace = function() { return KorvaneMidi.trace.join("\\n"); };',
   korvane_webmidi_count__proxy: 'sync',
   korvane_webmidi_count: function(input) {
     KorvaneMidi.listed[input] = KorvaneMidi.ports(input);
@@ -68,6 +79,7 @@ mergeInto(LibraryManager.library, {
         port.onmidimessage = function(event) {
           var data = event.data;
           if (!data || data.length === 0 || data[0] !== 0xF0) return;
+          KorvaneMidi.note('in', port, data);
           var at = _malloc(data.length);
           HEAPU8.set(data, at);
           Module['_korvane_webmidi_receive'](handle, at, data.length);
@@ -144,7 +156,9 @@ mergeInto(LibraryManager.library, {
     if (!entry || entry.port.state !== 'connected') return 1;
     try {
       // A copy: the engine's memory is shared, which send does not take.
-      entry.port.send(HEAPU8.slice(data, data + length));
+      var bytes = HEAPU8.slice(data, data + length);
+      entry.port.send(bytes);
+      KorvaneMidi.note('out', entry.port, bytes);
       return 0;
     } catch (e) {
       return 1;

@@ -158,7 +158,10 @@ const kIdle = `!document.getElementById('button-1012').hidden && !document.body.
 
 // Gives the page the file through its file input, chooses the first device
 // with the keyboard, waits for the run's end; returns the log and the time.
-async function pageUpdate(page, image) {
+async function pageUpdate(page, image, atChoice) {
+  // A user takes a moment to pick the file; the page's first seconds (its
+  // threads starting) are the busiest of an emulated Chromium.
+  await sleep(2000);
   const before = await page.eval('Module.korvanePage.logText');
   const {root} = await page.send('DOM.getDocument', {});
   const {nodeId} = await page.send('DOM.querySelector', {nodeId: root.nodeId, selector: '#file'});
@@ -169,6 +172,7 @@ async function pageUpdate(page, image) {
                    120000, 'the device dialog or the end of the scan');
   let chosen = Date.now();
   if (await page.eval(`document.getElementById('device-dialog').open`)) {
+    if (atChoice) await atChoice();
     await page.eval(`document.getElementById('device-list').focus()`);
     chosen = Date.now();
     await page.key('Enter', 'Enter', 13);
@@ -195,6 +199,48 @@ function compareLogs(name, expected, actual, refusalsAllowed) {
   bad(`${name}: the page's log differs from korvane-flash's:\n--- expected\n${expected}\n--- page\n${actual}`);
 }
 
+// How long after its request each of the controller's replies reached the
+// page (the page's MIDI trace): the engine waits 300 ms for one.
+function replyTimes(trace) {
+  const times = [];
+  let sent = null;
+  for (const line of trace.split('\n')) {
+    const [at, direction, ...rest] = line.split(' ');
+    if (!rest.join(' ').startsWith('Korvane Sim')) continue;
+    if (direction === 'out') sent = Number(at);
+    else if (direction === 'in' && sent !== null) { times.push(Number(at) - sent); sent = null; }
+  }
+  if (times.length === 0) return 'never';
+  times.sort((a, b) => a - b);
+  return `${times.length} times, ${times[0].toFixed(0)}-${times[times.length - 1].toFixed(0)} ms ` +
+         `(median ${times[times.length >> 1].toFixed(0)})`;
+}
+
+// A second tab of the page while the first holds the ports (its device
+// dialog is open, the scan's ports still open): every port it would use is
+// taken, and it sends nothing.
+async function secondTab(browser, url, image) {
+  const other = await openPage(browser, url);
+  await other.until(kReady, 120000, 'the second tab\'s greeting');
+  const before = await other.eval('Module.korvanePage.logText');
+  const {root} = await other.send('DOM.getDocument', {});
+  const {nodeId} = await other.send('DOM.querySelector', {nodeId: root.nodeId, selector: '#file'});
+  await other.send('DOM.setFileInputFiles', {files: [image], nodeId});
+  await other.until(`document.getElementById('device-dialog').open ||
+                     (${kIdle} && Module.korvanePage.logText !== ${JSON.stringify(before)})`,
+                    120000, 'the second tab\'s scan');
+  const dialog = await other.eval(`document.getElementById('device-dialog').open`);
+  const log = await other.eval('Module.korvanePage.logText');
+  fs.writeFileSync(`${out}/second-tab.page.log`, log, 'latin1');
+  const taken = (log.match(/MMSYSERR_ALLOCATED/g) || []).length;
+  if (dialog || taken === 0 || log.includes('Writing Block')) {
+    bad(`second tab: the ports were not refused:\n${log}`);
+  } else {
+    say(`second tab: ${taken} opens refused as MMSYSERR_ALLOCATED, nothing sent`);
+  }
+  await closePage(other);
+}
+
 function makeImage(name, messages) {
   const image = `${work}/${name}.syx`;
   spawnSync(sim, ['make-image', '--model', 'TRW1000', '--seed', '7', '--messages', String(messages), image]);
@@ -210,8 +256,11 @@ async function check(browser, url, name, messages, options, expectedStatus, extr
   const page = await openPage(browser, url);
   if (extra && extra.before) await extra.before(page);
   await page.until(kReady, 120000, 'the engine\'s greeting');
-  const result = await pageUpdate(page, image);
+  const result = await pageUpdate(page, image, extra && extra.atChoice);
   fs.writeFileSync(`${out}/${name}.page.log`, result.log, 'latin1');
+  const trace = await page.eval('Module.korvaneMidiTrace()');
+  fs.writeFileSync(`${out}/${name}.midi-trace.txt`, trace);
+  say(`${name}: the controller's replies came ${replyTimes(trace)} after the requests`);
   compareLogs(name, expected, result.log, expectedStatus !== 0);
   if (extra && extra.after) await extra.after(page, result, image);
   await closePage(page);
@@ -272,6 +321,7 @@ async function main() {
         await grant();
         await page.eval(`document.getElementById('retry').click()`);
       },
+      atChoice: () => secondTab(browser, url, `${work}/whole.syx`),
       after: async (page, result) => {
         const shot = await page.send('Page.captureScreenshot', {format: 'png'});
         fs.writeFileSync(`${out}/korvane-update-page.png`, Buffer.from(shot.data, 'base64'));
