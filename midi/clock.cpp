@@ -1,6 +1,5 @@
 #include "midi/clock.h"
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -12,11 +11,10 @@ std::uint32_t timeGetTime() {
       std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-void SleepTowards(PreciseClock::time_point deadline) {
-  const auto left = deadline - PreciseClock::now();
-  if (left > PreciseClock::duration::zero())
-    std::this_thread::sleep_for(
-        std::min<PreciseClock::duration>(std::chrono::milliseconds(1), left));
+void SleepUntil(PreciseClock::time_point deadline) {
+  // An absolute wait: a wake-up that comes early sleeps again for what is left.
+  while (PreciseClock::now() < deadline)
+    std::this_thread::sleep_until(deadline);
 }
 
 void SleepMs(std::uint32_t milliseconds) {

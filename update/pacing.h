@@ -15,8 +15,7 @@ constexpr std::uint32_t PacingMs(std::size_t length) {
   return static_cast<std::uint32_t>(length / kBytesPerMillisecond);
 }
 
-// Returns PacingMs(length) after it was called, never sooner, polling a
-// monotonic clock finer than a millisecond with 1 ms sleeps.
+// Returns PacingMs(length) after it was called, never sooner, with one wake-up.
 void HoldMessage(std::size_t length);
 
 }  // namespace korvane

@@ -151,13 +151,17 @@ bool TransferRun::ReadyToSend() {
 bool TransferRun::ReopenInput() {
   if (input_.openCount.load(std::memory_order_acquire) != 0) {
     midi_.midiInClose(input_.inHandle);
+    // MIM_CLOSE sets the port's event, whichever thread the driver calls it on.
     const std::uint32_t start = timeGetTime();
     while (input_.openCount.load(std::memory_order_acquire) != 0) {
-      if (timeGetTime() - start >= kCloseConfirmMs)
+      const std::uint32_t waited = timeGetTime() - start;
+      if (waited >= kCloseConfirmMs)
         return false;
-      SleepMs(1);
+      WaitForEvent(*input_.event, kCloseConfirmMs - waited);
+      input_.event->Reset();
     }
   }
+  input_.event->Reset();
   midi_.midiInOpen(&input_.inHandle, input_.deviceNumber, reinterpret_cast<DWORD_PTR>(&MidiInProc),
                    reinterpret_cast<DWORD_PTR>(&input_), CALLBACK_FUNCTION);
   return true;
