@@ -1,23 +1,13 @@
 #include "cli/flash_command.h"
 
-#include <atomic>
-#include <filesystem>
-
 #include "cli/command_line.h"
 #include "cli/log_file.h"
-#include "cli/step_loop.h"
 #include "cli/terminal_window.h"
-#include "run/steps.h"
 #include "run/update_state.h"
-#include "workflow/workflow.h"
+#include "workflow/device_choice.h"
+#include "workflow/steps_in_order.h"
 
 namespace korvane {
-
-namespace {
-
-enum class Phase { kFile, kScan, kChoice, kTransfer, kDone };
-
-}  // namespace
 
 int ExitStatusOf(RunOutcome outcome) {
   switch (outcome) {
@@ -43,78 +33,44 @@ int ExitStatusOf(RunOutcome outcome) {
 
 int RunFlash(const FlashSettings& settings, MidiServices& midi, TerminalWindow& window,
              StopSource& stop, std::ostream& err) {
-  window.SetUpdateFile(FullPath(settings.file));
   UpdateState state(midi, window);
   stop.Attach(&state.stopRequested);
-  Workflow workflow(state);
+  const auto stopRequested = [&state] {
+    return state.stopRequested.load(std::memory_order_acquire);
+  };
 
-  // The window's first paint, then the Open button.
-  workflow.OnPaint(true);
-  workflow.OnButton(kOpenButton);
-
-  Phase phase = Phase::kFile;
   // Where a stop request found the run before any firmware went out.
   const char* stoppedWhile = nullptr;
   bool choiceStopped = false;  // the device prompt was cancelled by the stop
-  RunStepLoop(window, state.workers, [&](int step) {
-    if (state.stopRequested.load(std::memory_order_acquire) && phase != Phase::kTransfer &&
-        phase != Phase::kDone) {
-      stoppedWhile = phase == Phase::kFile ? "while the file was loaded and checked"
-                                           : "while the ports were scanned";
-      return StepOutcome::kStop;
-    }
-    if (step == STEP_CHOOSE_DEVICE)
-      phase = Phase::kChoice;
-    workflow.HandleStep(step);
-    switch (step) {
-      case STEP_SCAN_PORTS:
-        if (workflow.PortsOpen()) {
-          phase = Phase::kScan;
-          return StepOutcome::kContinue;
-        }
-        // The model re-check refused the file, or no port opened (the
-        // workflow has closed again what it opened).
-        return StepOutcome::kStop;
-      case STEP_NO_DEVICE:
-        phase = Phase::kDone;
-        return StepOutcome::kContinue;
-      case STEP_CHOOSE_DEVICE:
-        if (state.chosenDevice) {
-          phase = Phase::kTransfer;
-        } else {
-          phase = Phase::kDone;
-          choiceStopped = state.stopRequested.load(std::memory_order_acquire);
-        }
-        return StepOutcome::kContinue;
-      case STEP_RESET_PORTS:
-        return StepOutcome::kStop;
-      default:
-        return StepOutcome::kContinue;
-    }
-  });
-
-  // A stopped transfer writes its danger message and posts nothing; a stopped
-  // scan may end without a step. Either way the workers end before the ports
-  // close.
-  state.workers.JoinAll();
+  bool transferred = false;
+  if (!LoadAndCheckFile(state, FullPath(settings.file))) {
+    if (stopRequested())
+      stoppedWhile = "while the file was loaded and checked";
+  } else if (!ScanAllPorts(state)) {
+    if (stopRequested())
+      stoppedWhile = "while the ports were scanned";
+  } else if (!ChooseFoundDevice(state)) {
+    choiceStopped = stopRequested();
+  } else {
+    UpdateChosenDevice(state);
+    transferred = true;
+  }
+  state.ports.CloseAll();
   stop.Attach(nullptr);
+  window.FinishOutput();
+
   const StopCause cause = stop.Cause();
-  const bool stopped = state.stopRequested.load() && cause.signal != 0;
-  if (stopped && phase == Phase::kScan && stoppedWhile == nullptr)
-    stoppedWhile = "while the ports were scanned";
+  const bool stopped = stopRequested() && cause.signal != 0;
   int status = ExitStatusOf(state.Outcome());
-  if (stoppedWhile != nullptr && phase != Phase::kTransfer)
+  if (stoppedWhile != nullptr)
     status = kExitSignalBase + cause.signal;
   else if (window.DeviceRefused())
     status = kExitNoDevice;
-  if (workflow.PortsOpen())
-    workflow.HandleStep(STEP_RESET_PORTS);
-  window.FinishOutput();
 
   if (stopped) {
     const std::string prefix =
         std::string("korvane-flash: stopped on request (") + cause.name + ") ";
-    if (phase == Phase::kTransfer)
+    if (transferred)
       err << prefix << "during the update; the verdict above stands\n";
     else if (stoppedWhile != nullptr)
       err << prefix << stoppedWhile << "; nothing was sent\n";

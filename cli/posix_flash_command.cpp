@@ -27,8 +27,7 @@ namespace {
 // of its own, so no handler runs. Made before any other thread (the MIDI
 // system's) so that they all inherit the blocked signals. The thread sleeps
 // in sigwait until a signal comes; at the end it is woken by a SIGUSR2 sent
-// to it alone.
-// Wakes the watch at the end; sent to its thread only, never taken as a stop.
+// to it alone, never taken as a stop.
 constexpr int kWakeSignal = SIGUSR2;
 
 class SignalWatch final : public StopSource {
@@ -45,10 +44,13 @@ class SignalWatch final : public StopSource {
       target->store(true, std::memory_order_release);
   }
   bool Signalled() const { return signal_.load(std::memory_order_acquire) != 0; }
+  // Becomes readable at the first stop signal, for a wait on the terminal.
+  int SignalledFd() const { return pipe_[0]; }
 
  private:
   void Watch();
 
+  int pipe_[2] = {-1, -1};
   sigset_t signals_;
   std::mutex mutex_;  // guards targets_
   std::vector<std::atomic<bool>*> targets_;
@@ -64,6 +66,9 @@ SignalWatch::SignalWatch() {
   sigaddset(&signals_, SIGHUP);
   sigaddset(&signals_, kWakeSignal);
   pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+  // Without the pipe a prompt cannot be woken by a stop, only ended by input.
+  if (pipe(pipe_) != 0)
+    pipe_[0] = pipe_[1] = -1;
   thread_ = std::thread([this] { Watch(); });
 }
 
@@ -71,6 +76,10 @@ SignalWatch::~SignalWatch() {
   done_ = true;
   pthread_kill(thread_.native_handle(), kWakeSignal);
   thread_.join();
+  for (const int fd : pipe_) {
+    if (fd >= 0)
+      close(fd);
+  }
 }
 
 void SignalWatch::AttachAll(std::vector<std::atomic<bool>*> stopRequests) {
@@ -100,7 +109,10 @@ void SignalWatch::Watch() {
       continue;
     std::lock_guard<std::mutex> lock(mutex_);
     int none = 0;
-    signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel);
+    if (signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel) && pipe_[1] >= 0) {
+      const char byte = 1;
+      [[maybe_unused]] const ssize_t written = write(pipe_[1], &byte, 1);
+    }
     RaiseAll();
   }
 }
@@ -112,11 +124,11 @@ std::optional<std::string> ReadLineUnlessStopped(const SignalWatch& signals) {
   for (;;) {
     if (signals.Signalled())
       return std::nullopt;
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&input, 1, 50);
+    pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {signals.SignalledFd(), POLLIN, 0}};
+    const int ready = poll(waits, signals.SignalledFd() >= 0 ? 2 : 1, -1);
     if (ready < 0 && errno != EINTR)
       return std::nullopt;
-    if (ready <= 0)
+    if (ready <= 0 || waits[1].revents != 0)
       continue;
     char c = 0;
     const ssize_t got = read(STDIN_FILENO, &c, 1);

@@ -1,7 +1,5 @@
 #include "cli/terminal_window.h"
 
-#include <chrono>
-
 namespace korvane {
 
 TerminalWindow::TerminalWindow(std::ostream& out, TerminalSetup setup)
@@ -9,21 +7,6 @@ TerminalWindow::TerminalWindow(std::ostream& out, TerminalSetup setup)
       setup_(setup),
       echo_(out, setup.outIsTerminal),
       meter_(setup.progress ? *setup.progress : out, setup.progress != nullptr) {}
-
-void TerminalWindow::SetUpdateFile(std::optional<std::string> path) {
-  std::lock_guard lock(mutex_);
-  updateFile_ = std::move(path);
-}
-
-std::optional<int> TerminalWindow::WaitForStep(int timeoutMs) {
-  std::unique_lock lock(mutex_);
-  posted_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !steps_.empty(); });
-  if (steps_.empty())
-    return std::nullopt;
-  const int step = steps_.front();
-  steps_.pop_front();
-  return step;
-}
 
 void TerminalWindow::FinishOutput() {
   std::lock_guard lock(mutex_);
@@ -67,19 +50,6 @@ void TerminalWindow::ProgressStep() {
 void TerminalWindow::ProgressEnable(bool enabled) {
   std::lock_guard lock(mutex_);
   meter_.Enable(enabled);
-}
-
-void TerminalWindow::PostStep(int step) {
-  {
-    std::lock_guard lock(mutex_);
-    steps_.push_back(step);
-  }
-  posted_.notify_one();
-}
-
-std::optional<std::string> TerminalWindow::ChooseUpdateFile() {
-  std::lock_guard lock(mutex_);
-  return updateFile_;
 }
 
 DeviceChoice TerminalWindow::ChooseDevice(const std::vector<FoundDevice>& devices,

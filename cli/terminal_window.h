@@ -1,11 +1,9 @@
 // The window seam for a terminal: the log is printed as it grows, the progress
 // bar drawn on a terminal, the file dialog answers with a path given
-// beforehand, the device dialog follows the terminal's rules, and posted steps
-// are queued for the main thread, which plays the window thread.
+// on the command line, the device dialog follows the terminal's rules. The
+// steps are called in order (workflow/steps_in_order.h), so posts are dropped.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -33,10 +31,6 @@ class TerminalWindow final : public Window {
  public:
   explicit TerminalWindow(std::ostream& out, TerminalSetup setup = {});
 
-  // The answer of the next file dialogs; none answers as a cancel.
-  void SetUpdateFile(std::optional<std::string> path);
-  // The oldest posted step, waiting up to timeoutMs for one.
-  std::optional<int> WaitForStep(int timeoutMs);
   // Prints what the log still holds back and ends the last line.
   void FinishOutput();
   // The device choice refused the --device argument: it named no entry or
@@ -55,23 +49,20 @@ class TerminalWindow final : public Window {
   void HideButton(int) override {}
   void SetWaitCursor() override {}
   void RestoreCursor() override {}
-  void PostStep(int step) override;
-  std::optional<std::string> ChooseUpdateFile() override;
+  void PostStep(int) override {}
+  // The file comes with the command; a dialog would be a cancel.
+  std::optional<std::string> ChooseUpdateFile() override { return std::nullopt; }
   DeviceChoice ChooseDevice(const std::vector<FoundDevice>& devices,
                             const std::string& filePath) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
 
  private:
-  // Log and progress calls come from workers, steps are taken on the main
-  // thread.
+  // Log and progress calls come from the transfer's and the runs' threads.
   std::mutex mutex_;
-  std::condition_variable posted_;
-  std::deque<int> steps_;
   std::ostream& out_;
   TerminalSetup setup_;
   LogEcho echo_;
   ProgressMeter meter_;
-  std::optional<std::string> updateFile_;
   bool deviceRefused_ = false;
 };
 

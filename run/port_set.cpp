@@ -147,23 +147,40 @@ bool PortSet::OpenPair(PortPair ports, std::uint32_t bufferSize) {
   return opened;
 }
 
+void PortSet::CloseInput(std::unique_ptr<PortRecord> record) {
+  if (record->openCount.load(std::memory_order_acquire) == 0)
+    return;  // not open: just release
+  HMIDIIN handle = record->inHandle;
+  ReportMidiResult(log_, services_.midiInReset(handle), kMidiInReset);
+  if (record->header->dwFlags & MHDR_PREPARED) {
+    ReportMidiResult(log_,
+                     services_.midiInUnprepareHeader(handle, record->header.get(), sizeof(MIDIHDR)),
+                     kMidiInUnprepareHeader);
+  }
+  if (ReportMidiResult(log_, services_.midiInClose(handle), kMidiInClose) != MMSYSERR_NOERROR)
+    unclosed_.push_back(std::move(record));
+}
+
+void PortSet::CloseOutput(std::unique_ptr<PortRecord> record) {
+  if (record->openCount.load(std::memory_order_acquire) == 0)
+    return;
+  HMIDIOUT handle = record->outHandle;
+  ReportMidiResult(log_, services_.midiOutReset(handle), kMidiOutReset);
+  if (record->header->dwFlags & MHDR_PREPARED) {
+    ReportMidiResult(
+        log_, services_.midiOutUnprepareHeader(handle, record->header.get(), sizeof(MIDIHDR)),
+        kMidiOutUnprepareHeader);
+  }
+  if (ReportMidiResult(log_, services_.midiOutClose(handle), kMidiOutClose) != MMSYSERR_NOERROR)
+    unclosed_.push_back(std::move(record));
+}
+
 void PortSet::CloseAllMidiIn() {
   inputEvents_.clear();
   while (inputHead_) {
     std::unique_ptr<PortRecord> record = std::move(inputHead_);
     inputHead_ = std::move(record->next);
-    if (record->openCount.load(std::memory_order_acquire) == 0)
-      continue;  // not open: just release
-    HMIDIIN handle = record->inHandle;
-    ReportMidiResult(log_, services_.midiInReset(handle), kMidiInReset);
-    if (record->header->dwFlags & MHDR_PREPARED) {
-      ReportMidiResult(
-          log_, services_.midiInUnprepareHeader(handle, record->header.get(), sizeof(MIDIHDR)),
-          kMidiInUnprepareHeader);
-    }
-    if (ReportMidiResult(log_, services_.midiInClose(handle), kMidiInClose) != MMSYSERR_NOERROR) {
-      unclosed_.push_back(std::move(record));
-    }
+    CloseInput(std::move(record));
   }
 }
 
@@ -171,19 +188,42 @@ void PortSet::CloseAllMidiOut() {
   while (outputHead_) {
     std::unique_ptr<PortRecord> record = std::move(outputHead_);
     outputHead_ = std::move(record->next);
-    if (record->openCount.load(std::memory_order_acquire) == 0)
-      continue;
-    HMIDIOUT handle = record->outHandle;
-    ReportMidiResult(log_, services_.midiOutReset(handle), kMidiOutReset);
-    if (record->header->dwFlags & MHDR_PREPARED) {
-      ReportMidiResult(
-          log_, services_.midiOutUnprepareHeader(handle, record->header.get(), sizeof(MIDIHDR)),
-          kMidiOutUnprepareHeader);
-    }
-    if (ReportMidiResult(log_, services_.midiOutClose(handle), kMidiOutClose) != MMSYSERR_NOERROR) {
-      unclosed_.push_back(std::move(record));
-    }
+    CloseOutput(std::move(record));
   }
+}
+
+void PortSet::CloseAll() {
+  CloseAllMidiOut();
+  CloseAllMidiIn();
+}
+
+void PortSet::CloseAllBut(PortPair ports) {
+  // Each list is taken apart and the kept record put back alone: the order of
+  // a list of one cannot change.
+  std::unique_ptr<PortRecord> keptOutput;
+  while (outputHead_) {
+    std::unique_ptr<PortRecord> record = std::move(outputHead_);
+    outputHead_ = std::move(record->next);
+    if (!keptOutput && ports.output >= 0 &&
+        record->deviceNumber == static_cast<std::uint32_t>(ports.output))
+      keptOutput = std::move(record);
+    else
+      CloseOutput(std::move(record));
+  }
+  outputHead_ = std::move(keptOutput);
+  inputEvents_.clear();
+  std::unique_ptr<PortRecord> keptInput;
+  while (inputHead_) {
+    std::unique_ptr<PortRecord> record = std::move(inputHead_);
+    inputHead_ = std::move(record->next);
+    if (!keptInput && ports.input >= 0 &&
+        record->deviceNumber == static_cast<std::uint32_t>(ports.input))
+      keptInput = std::move(record);
+    else
+      CloseInput(std::move(record));
+  }
+  inputHead_ = std::move(keptInput);
+  ListInputEvents();
 }
 
 void PortSet::RequeueInputBuffer(PortRecord& input) {
@@ -213,6 +253,9 @@ void CALLBACK MidiInProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR pa
       return;
     case MIM_CLOSE:
       record->openCount.fetch_sub(1, std::memory_order_acq_rel);
+      // Wakes a worker that waits for the close to be confirmed.
+      if (record->event)
+        record->event->Set();
       return;
     case MIM_LONGDATA: {
       const auto* returned = reinterpret_cast<const MIDIHDR*>(param1);

@@ -35,6 +35,10 @@ class PortSet {
   bool OpenPair(PortPair ports, std::uint32_t bufferSize);
   void CloseAllMidiIn();
   void CloseAllMidiOut();
+  // Outputs, then inputs.
+  void CloseAll();
+  // Every port but the pair's two.
+  void CloseAllBut(PortPair ports);
 
   // Hands an input record's header back to the driver after a worker read it.
   void RequeueInputBuffer(PortRecord& input);
@@ -51,6 +55,8 @@ class PortSet {
   Opened OpenInput(UINT device, std::uint32_t bufferSize);
   Opened OpenOutput(UINT device, std::uint32_t bufferSize);
   void ListInputEvents();
+  void CloseInput(std::unique_ptr<PortRecord> record);
+  void CloseOutput(std::unique_ptr<PortRecord> record);
 
   MidiServices& services_;
   LogConsole& log_;

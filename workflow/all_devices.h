@@ -9,13 +9,9 @@
 #include <thread>
 
 #include "run/update_state.h"
+#include "workflow/steps_in_order.h"
 
 namespace korvane {
-
-// Greets, loads and checks the file at path, opens every port and scans, as
-// the window does up to its device list, then closes the ports again. True
-// when a device answered; otherwise the state's outcome and log say why.
-bool ScanForDevices(UpdateState& scan, const std::string& path);
 
 // One controller's update: a state of its own on the scan's MIDI services
 // that opens only the device's two ports. Its log begins with the scan's, so

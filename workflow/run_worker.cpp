@@ -10,11 +10,11 @@
 
 namespace korvane {
 
-void RunWorker(UpdateState& state, void (*worker)(UpdateState&)) {
+bool RunWorker(UpdateState& state, void (*worker)(UpdateState&)) {
   std::string what;
   try {
     worker(state);
-    return;
+    return true;
   } catch (const std::exception& error) {
     what = error.what();
   } catch (...) {
@@ -28,6 +28,7 @@ void RunWorker(UpdateState& state, void (*worker)(UpdateState&)) {
     state.Record(RunOutcome::kDanger);
   }
   state.window.PostStep(STEP_RESET_PORTS);
+  return false;
 }
 
 }  // namespace korvane

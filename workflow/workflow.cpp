@@ -5,6 +5,7 @@
 #include "update/port_scan.h"
 #include "update/transfer.h"
 #include "update/update_file.h"
+#include "workflow/device_choice.h"
 #include "workflow/file_select.h"
 #include "workflow/run_worker.h"
 #include "workflow/scan_ports.h"
@@ -77,35 +78,20 @@ void Workflow::ScanPorts() {
 }
 
 void Workflow::ChooseDevice() {
-  // Without an entry there is nothing to choose from: treated like a cancel.
-  DeviceChoice choice;
-  if (!state_.foundDevices.empty()) {
-    choice =
-        state_.window.ChooseDevice(state_.foundDevices, state_.filePath.value_or(std::string()));
-  }
-  if (!choice) {
-    state_.chosenDevice.reset();
-    state_.Record(RunOutcome::kNotChosen);
+  if (!ChooseFoundDevice(state_)) {
     state_.window.PostStep(STEP_RESET_PORTS);
     return;
   }
-  // An index that names no device takes the first, as OK with none selected.
-  state_.chosenDevice = *choice < state_.foundDevices.size() ? *choice : 0;
   StartUpdate();
 }
 
 void Workflow::StartUpdate() {
-  state_.firmwareSent.store(false, std::memory_order_release);
-  for (PortRecord* input = state_.ports.InputHead(); input != nullptr; input = input->next.get()) {
-    if (input->event && input->event->IsSet())
-      input->event->Reset();
-  }
+  PrepareTransfer(state_);
   StartWorker(&TransferWorker);
 }
 
 void Workflow::ResetPorts() {
-  state_.ports.CloseAllMidiOut();
-  state_.ports.CloseAllMidiIn();
+  state_.ports.CloseAll();
   portsOpen_ = false;
   state_.window.SetButtonText(kOpenButton, kOpenText);
   state_.window.ShowButton(kOpenButton);

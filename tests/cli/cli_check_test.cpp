@@ -12,9 +12,7 @@
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/log_file.h"
-#include "cli/step_loop.h"
 #include "cli/terminal_window.h"
-#include "run/worker_threads.h"
 
 namespace korvane {
 namespace {
@@ -108,21 +106,6 @@ TEST(TerminalWindow, RemovedTextIsNotPrintedAgain) {
   window.FinishOutput();
   // Not a terminal: a taken-back line was never final, so it is never printed.
   EXPECT_EQ(out.str(), "A\nC\n");
-}
-
-TEST(StepLoop, HandlesStepsInOrderAndEndsWhenNoWorkerIsLeft) {
-  std::ostringstream out;
-  TerminalWindow window(out);
-  WorkerThreads workers;
-  std::vector<int> handled;
-  window.PostStep(1);
-  RunStepLoop(window, workers, [&](int step) {
-    handled.push_back(step);
-    if (step < 3)
-      workers.Start([&window, step] { window.PostStep(step + 1); });
-    return StepOutcome::kContinue;
-  });
-  EXPECT_EQ(handled, (std::vector<int>{1, 2, 3}));
 }
 
 struct CheckRun {

@@ -183,6 +183,26 @@ TEST_F(PortSetTest, ClosingReleasesEverythingAndClosingTwiceIsClosingOnce) {
   EXPECT_EQ(ports_.OpenAllMidiIn(64), 2);
 }
 
+TEST_F(PortSetTest, ClosingAllButAPairKeepsItsRecordsUsableAndFreesTheRest) {
+  AddPorts(3, 3);
+  ASSERT_EQ(ports_.OpenAllMidiIn(64), 3);
+  ASSERT_EQ(ports_.OpenAllMidiOut(64), 3);
+  PortRecord* const input = ports_.FindInput(1);
+  PortRecord* const output = ports_.FindOutput(2);
+  ports_.CloseAllBut(PortPair{2, 1});
+  EXPECT_EQ(ports_.InputHead(), input);
+  EXPECT_EQ(ports_.OutputHead(), output);
+  EXPECT_EQ(input->next, nullptr);
+  EXPECT_EQ(output->next, nullptr);
+  ASSERT_EQ(ports_.InputEvents().size(), 1u);
+  EXPECT_EQ(ports_.InputEvents()[0], input->event.get());
+  EXPECT_EQ(services_.CallCount(MidiCall::kInClose), 2u);
+  EXPECT_EQ(services_.CallCount(MidiCall::kOutClose), 2u);
+  // The pair still carries a message, and every other port opens elsewhere.
+  Arm(*input);
+  EXPECT_EQ(ports_.OpenAllMidiIn(64), 2);
+}
+
 TEST_F(PortSetTest, ARecordWhoseOpenCountIsZeroIsReleasedSilently) {
   AddPorts(2, 0);
   ASSERT_EQ(ports_.OpenAllMidiIn(64), 2);
