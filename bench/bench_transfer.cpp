@@ -52,7 +52,7 @@ RunResult RunOnce(const std::vector<std::uint8_t>& image) {
   RunResult result;
   result.wallMs = std::chrono::duration<double, std::milli>(end - start).count();
   result.cpuMs = 1000.0 * static_cast<double>(cpuEnd - cpuStart) / CLOCKS_PER_SEC;
-  result.succeeded = state.log.Text().ends_with("\r\nUpdate successfully completed.");
+  result.succeeded = state.Outcome() == korvane::RunOutcome::kSuccess;
   return result;
 }
 

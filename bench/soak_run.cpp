@@ -9,6 +9,7 @@
 #include "update/port_scan.h"
 #include "update/transfer.h"
 #include "update/transfer_texts.h"
+#include "workflow/device_choice.h"
 
 #ifdef KORVANE_SOAK_PORT_LOCK
 #include <unistd.h>
@@ -22,16 +23,25 @@
 namespace korvane::soak {
 namespace {
 
-Verdict ReadVerdict(const std::string& log) {
-  if (log.find(kLostConnectionText) != std::string::npos)
-    return Verdict::kLostConnection;
-  if (log.find(kDangerText) != std::string::npos)
-    return Verdict::kDanger;
-  if (log.find(kDeviceSilentText) != std::string::npos)
-    return Verdict::kDeviceSilent;
-  if (log.ends_with(kSuccessText))
-    return Verdict::kSuccess;
-  return Verdict::kNone;
+Verdict VerdictOf(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kSuccess:
+      return Verdict::kSuccess;
+    case RunOutcome::kDanger:
+    case RunOutcome::kStopped:
+      return Verdict::kDanger;
+    case RunOutcome::kLostConnection:
+      return Verdict::kLostConnection;
+    case RunOutcome::kPortsUnusable:
+      return Verdict::kDeviceSilent;
+    default:
+      return Verdict::kNone;
+  }
+}
+
+// The verdict the log's last words give, to hold against the recorded one.
+bool LogSaysSuccess(const std::string& log) {
+  return log.ends_with(kSuccessText) && log.find(kDangerText) == std::string::npos;
 }
 
 // The chosen controller's entry in the scan's device list, as the user picks it.
@@ -41,15 +51,6 @@ std::optional<std::size_t> ChosenEntry(const UpdateState& state, PortPair chosen
       return i;
   }
   return std::nullopt;
-}
-
-// As the workflow does between the device choice and the transfer.
-void PrepareTransfer(UpdateState& state) {
-  state.firmwareSent.store(false, std::memory_order_release);
-  for (PortRecord* input = state.ports.InputHead(); input != nullptr; input = input->next.get()) {
-    if (input->event && input->event->IsSet())
-      input->event->Reset();
-  }
 }
 
 void Transfer(const RunPlan& plan, VirtualMidiServices& midi, UpdateState& state,
@@ -163,9 +164,8 @@ RunResult Execute(const RunPlan& plan) {
     Transfer(plan, midi, state, result);
 
   result.log = state.log.Text();
-  result.verdict = ReadVerdict(result.log);
-  if (transfer &&
-      (result.verdict == Verdict::kSuccess) != (state.Outcome() == RunOutcome::kSuccess))
+  result.verdict = VerdictOf(state.Outcome());
+  if (transfer && (result.verdict == Verdict::kSuccess) != LogSaysSuccess(result.log))
     result.problem = "the log and the recorded outcome disagree";
   for (std::size_t p = 0; p < pairs; ++p) {
     const DeviceModel controller = midi.Controller(controllers[p]);
@@ -177,8 +177,7 @@ RunResult Execute(const RunPlan& plan) {
       result.unchosenReceived = true;
     }
   }
-  state.ports.CloseAllMidiIn();
-  state.ports.CloseAllMidiOut();
+  state.ports.CloseAll();
   return result;
 }
 
