@@ -108,12 +108,16 @@ void SignalWatch::Watch() {
     if (sigwait(&signals_, &signal) != 0 || signal == kWakeSignal)
       continue;
     std::lock_guard<std::mutex> lock(mutex_);
-    int none = 0;
-    if (signal_.compare_exchange_strong(none, signal, std::memory_order_acq_rel) && pipe_[1] >= 0) {
+    // The runs' requests first: whoever sees Signalled() or the pipe must
+    // find its run's request raised already.
+    RaiseAll();
+    if (signal_.load(std::memory_order_acquire) != 0)
+      continue;
+    signal_.store(signal, std::memory_order_release);
+    if (pipe_[1] >= 0) {
       const char byte = 1;
       [[maybe_unused]] const ssize_t written = write(pipe_[1], &byte, 1);
     }
-    RaiseAll();
   }
 }
 
