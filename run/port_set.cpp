@@ -200,29 +200,21 @@ void PortSet::CloseAll() {
 void PortSet::CloseAllBut(PortPair ports) {
   // Each list is taken apart and the kept record put back alone: the order of
   // a list of one cannot change.
-  std::unique_ptr<PortRecord> keptOutput;
-  while (outputHead_) {
-    std::unique_ptr<PortRecord> record = std::move(outputHead_);
-    outputHead_ = std::move(record->next);
-    if (!keptOutput && ports.output >= 0 &&
-        record->deviceNumber == static_cast<std::uint32_t>(ports.output))
-      keptOutput = std::move(record);
-    else
-      CloseOutput(std::move(record));
-  }
-  outputHead_ = std::move(keptOutput);
+  const auto keepOne = [](std::unique_ptr<PortRecord>& head, std::int32_t kept, auto close) {
+    std::unique_ptr<PortRecord> keep;
+    while (head) {
+      std::unique_ptr<PortRecord> record = std::move(head);
+      head = std::move(record->next);
+      if (!keep && kept >= 0 && record->deviceNumber == static_cast<std::uint32_t>(kept))
+        keep = std::move(record);
+      else
+        close(std::move(record));
+    }
+    head = std::move(keep);
+  };
+  keepOne(outputHead_, ports.output, [this](auto record) { CloseOutput(std::move(record)); });
   inputEvents_.clear();
-  std::unique_ptr<PortRecord> keptInput;
-  while (inputHead_) {
-    std::unique_ptr<PortRecord> record = std::move(inputHead_);
-    inputHead_ = std::move(record->next);
-    if (!keptInput && ports.input >= 0 &&
-        record->deviceNumber == static_cast<std::uint32_t>(ports.input))
-      keptInput = std::move(record);
-    else
-      CloseInput(std::move(record));
-  }
-  inputHead_ = std::move(keptInput);
+  keepOne(inputHead_, ports.input, [this](auto record) { CloseInput(std::move(record)); });
   ListInputEvents();
 }
 
