@@ -21,7 +21,7 @@ endfunction()
 
 # Folder: level. A folder may include from itself and from lower levels.
 set(KORVANE_LAYERS
-    "midi:0" "midi/rtmidi:1" "midi/winmm:1" "run:1" "update:2" "workflow:3" "app:4"
+    "midi:0" "midi/rtmidi:1" "midi/winmm:1" "midi/webmidi:1" "run:1" "update:2" "workflow:3" "app:4"
     "app/qt:5" "app/win32:5" "cli:5" "sim:5" "sim/tool:6")
 add_custom_target(check_layers ALL
   COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} "-DLAYERS=${KORVANE_LAYERS}"
