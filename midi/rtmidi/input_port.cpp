@@ -42,6 +42,7 @@ MMRESULT InputPort::Start() {
   if (!started_)
     startTime_ = std::chrono::steady_clock::now();
   started_ = true;
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -50,6 +51,7 @@ MMRESULT InputPort::Stop() {
   if (closed_)
     return MMSYSERR_INVALHANDLE;
   started_ = false;
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -63,6 +65,7 @@ MMRESULT InputPort::Reset() {
     started_ = false;
     returned = head_;
     head_ = tail_ = nullptr;
+    UpdateAccepting();
     for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
       MarkReturned(*h, 0);
     // A close on another thread waits for these callbacks too.
@@ -112,6 +115,7 @@ MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
     head_ = &header;
   }
   tail_ = &header;
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -123,6 +127,7 @@ MMRESULT InputPort::BeginClose() {
     return MIDIERR_STILLPLAYING;
   closed_ = true;
   started_ = false;
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -179,6 +184,7 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
     if (head_ == nullptr)
       tail_ = nullptr;
     header->lpNext = nullptr;
+    UpdateAccepting();
     // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
     const std::size_t length = std::min<std::size_t>(size, header->dwBufferLength);
     std::memcpy(header->lpData, data, length);
@@ -195,6 +201,11 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
     delivering_ = false;
   }
   idle_.notify_all();
+}
+
+void InputPort::UpdateAccepting() {
+  if (jackPort_)
+    JackClient::SetAccepting(*jackPort_, started_ && !closed_ && head_ != nullptr);
 }
 
 void InputPort::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {

@@ -151,8 +151,12 @@ RtMidiServices::RtMidiServices() : impl_(std::make_unique<Impl>()) {
   impl_->outputs.Refresh();
 }
 
-// Ports still open are dropped without callbacks: whoever would receive them is gone too.
-RtMidiServices::~RtMidiServices() = default;
+// Ports still open are dropped without callbacks: whoever would receive them
+// is gone too. The JACK client's reader goes first, while the services it
+// could call back into still stand.
+RtMidiServices::~RtMidiServices() {
+  impl_->jack.End();
+}
 
 UINT RtMidiServices::midiInGetNumDevs() {
   std::lock_guard lock(impl_->mutex);
