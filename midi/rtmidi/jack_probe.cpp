@@ -2,7 +2,9 @@
 
 #if KORVANE_HAVE_JACK
 #include <jack/jack.h>
+#include <signal.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace korvane::rtmidi_backend {
@@ -15,6 +17,12 @@ void QuietJackMessage(const char*) {}
 void SilenceJack() {
   jack_set_error_function(&QuietJackMessage);
   jack_set_info_function(&QuietJackMessage);
+  // libjack writes to the server's socket, from our threads and its own; a
+  // server that died must end in an error we report, not in SIGPIPE killing
+  // the updater mid-verdict. A handler someone installed is left alone.
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string JackWhyNot() {
