@@ -42,7 +42,8 @@ MMRESULT InputPort::Start() {
   if (!started_)
     startTime_ = std::chrono::steady_clock::now();
   started_ = true;
-  UpdateAccepting();
+  if (jackPort_)
+    JackClient::SetStarted(*jackPort_, true);
   return MMSYSERR_NOERROR;
 }
 
@@ -51,7 +52,8 @@ MMRESULT InputPort::Stop() {
   if (closed_)
     return MMSYSERR_INVALHANDLE;
   started_ = false;
-  UpdateAccepting();
+  if (jackPort_)
+    JackClient::SetStarted(*jackPort_, false);
   return MMSYSERR_NOERROR;
 }
 
@@ -65,7 +67,7 @@ MMRESULT InputPort::Reset() {
     started_ = false;
     returned = head_;
     head_ = tail_ = nullptr;
-    UpdateAccepting();
+    StopTaking();
     for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
       MarkReturned(*h, 0);
     // A close on another thread waits for these callbacks too.
@@ -115,7 +117,8 @@ MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
     head_ = &header;
   }
   tail_ = &header;
-  UpdateAccepting();
+  if (jackPort_)
+    JackClient::AddHeader(*jackPort_);
   return MMSYSERR_NOERROR;
 }
 
@@ -127,7 +130,7 @@ MMRESULT InputPort::BeginClose() {
     return MIDIERR_STILLPLAYING;
   closed_ = true;
   started_ = false;
-  UpdateAccepting();
+  StopTaking();
   return MMSYSERR_NOERROR;
 }
 
@@ -177,7 +180,9 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
   DWORD_PTR stamp = 0;
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || !started_ || head_ == nullptr)
+    // On JACK the process thread gave the message its header as it came,
+    // while the input was started; a reset since took the header back.
+    if (closed_ || head_ == nullptr || (!jackPort_ && !started_))
       return;  // nowhere to put it: dropped
     header = head_;
     head_ = header->lpNext;
@@ -193,20 +198,20 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
                                        .count());
     delivering_ = true;
     deliveringThread_ = std::this_thread::get_id();
-    UpdateAccepting();
   }
   Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), stamp);
   {
     std::lock_guard lock(mutex_);
     delivering_ = false;
-    UpdateAccepting();
   }
   idle_.notify_all();
 }
 
-void InputPort::UpdateAccepting() {
-  if (jackPort_)
-    JackClient::SetAccepting(*jackPort_, started_ && !closed_ && (head_ != nullptr || delivering_));
+void InputPort::StopTaking() {
+  if (!jackPort_)
+    return;
+  JackClient::SetStarted(*jackPort_, false);
+  JackClient::ClearHeaders(*jackPort_);
 }
 
 void InputPort::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
