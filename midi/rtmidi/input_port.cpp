@@ -42,8 +42,7 @@ MMRESULT InputPort::Start() {
   if (!started_)
     startTime_ = std::chrono::steady_clock::now();
   started_ = true;
-  if (jackPort_)
-    JackClient::SetStarted(*jackPort_, true);
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -52,8 +51,7 @@ MMRESULT InputPort::Stop() {
   if (closed_)
     return MMSYSERR_INVALHANDLE;
   started_ = false;
-  if (jackPort_)
-    JackClient::SetStarted(*jackPort_, false);
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -67,7 +65,7 @@ MMRESULT InputPort::Reset() {
     started_ = false;
     returned = head_;
     head_ = tail_ = nullptr;
-    StopTaking();
+    UpdateAccepting();
     for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
       MarkReturned(*h, 0);
     // A close on another thread waits for these callbacks too.
@@ -117,8 +115,7 @@ MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
     head_ = &header;
   }
   tail_ = &header;
-  if (jackPort_)
-    JackClient::AddHeader(*jackPort_);
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -130,7 +127,7 @@ MMRESULT InputPort::BeginClose() {
     return MIDIERR_STILLPLAYING;
   closed_ = true;
   started_ = false;
-  StopTaking();
+  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -180,15 +177,14 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
   DWORD_PTR stamp = 0;
   {
     std::lock_guard lock(mutex_);
-    // On JACK the process thread gave the message its header as it came,
-    // while the input was started; a reset since took the header back.
-    if (closed_ || head_ == nullptr || (!jackPort_ && !started_))
+    if (closed_ || !started_ || head_ == nullptr)
       return;  // nowhere to put it: dropped
     header = head_;
     head_ = header->lpNext;
     if (head_ == nullptr)
       tail_ = nullptr;
     header->lpNext = nullptr;
+    UpdateAccepting();
     // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
     const std::size_t length = std::min<std::size_t>(size, header->dwBufferLength);
     std::memcpy(header->lpData, data, length);
@@ -207,11 +203,9 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
   idle_.notify_all();
 }
 
-void InputPort::StopTaking() {
-  if (!jackPort_)
-    return;
-  JackClient::SetStarted(*jackPort_, false);
-  JackClient::ClearHeaders(*jackPort_);
+void InputPort::UpdateAccepting() {
+  if (jackPort_)
+    JackClient::SetAccepting(*jackPort_, started_ && !closed_ && head_ != nullptr);
 }
 
 void InputPort::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {

@@ -171,16 +171,8 @@ MMRESULT JackClient::Open(const std::string& peer, std::shared_ptr<JackReceiver>
   return MMSYSERR_NOERROR;
 }
 
-void JackClient::SetStarted(JackPort& port, bool started) {
-  port.started.store(started);
-}
-
-void JackClient::AddHeader(JackPort& port) {
-  port.headers.fetch_add(1);
-}
-
-void JackClient::ClearHeaders(JackPort& port) {
-  port.headers.store(0);
+void JackClient::SetAccepting(JackPort& port, bool accepting) {
+  port.accepting.store(accepting);
 }
 
 void JackClient::AwaitLive(JackPort& port) {
@@ -266,9 +258,7 @@ MMRESULT JackClient::Open(const std::string&, std::shared_ptr<JackReceiver>,
                           std::shared_ptr<JackPort>&) {
   return MMSYSERR_NODRIVER;
 }
-void JackClient::SetStarted(JackPort&, bool) {}
-void JackClient::AddHeader(JackPort&) {}
-void JackClient::ClearHeaders(JackPort&) {}
+void JackClient::SetAccepting(JackPort&, bool) {}
 void JackClient::AwaitLive(JackPort&) {}
 MMRESULT JackClient::Send(JackPort&, const unsigned char*, std::size_t) {
   return MIDIERR_NODEVICE;

@@ -56,14 +56,10 @@ class JackClient {
   // there but the connection is refused.
   MMRESULT Open(const std::string& peer, std::shared_ptr<JackReceiver> receiver,
                 std::shared_ptr<JackPort>& port);
-  // What an input can take now: whether it is started, and one more header
-  // queued or none left. The process thread gives each SysEx that begins a
-  // header as it arrives, or drops it, as WinMM's driver does: when it comes,
-  // not when the reader gets to it, which on a loaded machine may be after a
-  // backlog that the engine had time to queue headers between.
-  static void SetStarted(JackPort& port, bool started);
-  static void AddHeader(JackPort& port);
-  static void ClearHeaders(JackPort& port);
+  // Whether an input takes what arrives now (started, with a header queued):
+  // the process thread drops what comes otherwise, as WinMM's driver does
+  // when it comes, not when the reader gets to it.
+  static void SetAccepting(JackPort& port, bool accepting);
   // Returns once the port's connection carries data, the server has gone, or
   // a server that runs no periods has had its time.
   void AwaitLive(JackPort& port);

@@ -143,7 +143,9 @@ void JackSession::Shutdown(void* self) noexcept {
   session->WakeWaiters();
 }
 
-bool JackSession::Collect(JackPort& port, void* buffer) noexcept {
+bool JackSession::Collect(const JackPort& port, void* buffer) noexcept {
+  if (!port.accepting.load())
+    return false;
   bool any = false;
   const jack_nframes_t count = jack_midi_get_event_count(buffer);
   for (jack_nframes_t i = 0; i < count; ++i) {
@@ -151,20 +153,9 @@ bool JackSession::Collect(JackPort& port, void* buffer) noexcept {
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
       continue;
     // Only SysEx, whole or in parts, is of use to anyone: short and
-    // real-time messages are left here. A SysEx takes a header as it begins.
+    // real-time messages are left here.
     const unsigned char first = event.buffer[0];
-    if (first == 0xF0) {
-      int headers = port.headers.load();
-      while (port.started.load() && headers > 0 &&
-             !port.headers.compare_exchange_weak(headers, headers - 1)) {
-      }
-      port.taking = port.started.load() && headers > 0;
-    } else if (first >= 0x80) {
-      if (first < 0xF8)
-        port.taking = false;
-      continue;
-    }
-    if (!port.taking)
+    if (first != 0xF0 && first >= 0x80)
       continue;
     const Arrival head{port.id, static_cast<std::uint32_t>(event.size)};
     // A full ring drops the event, as a full driver buffer would.

@@ -33,12 +33,8 @@ struct JackPort {
   std::string peer;
   // The connection carries data (JackClient::AwaitLive).
   std::atomic<bool> live{false};
-  // Inputs: started, and the headers queued that no arrival has taken yet
-  // (JackClient::SetStarted); whether the SysEx under way took one (process
-  // thread only).
-  std::atomic<bool> started{false};
-  std::atomic<int> headers{0};
-  bool taking = false;
+  // Inputs: what arrives now is wanted (JackClient::SetAccepting).
+  std::atomic<bool> accepting{false};
   // Outputs: the last period left a message in the port's buffer. A buffer
   // keeps what it holds until the process callback clears it, and the peer
   // reads it again every period it is connected: an output leaves the
@@ -82,7 +78,7 @@ class JackSession {
   explicit JackSession(std::uint64_t number);
   static int Process(jack_nframes_t frames, void* self) noexcept;
   static void Shutdown(void* self) noexcept;
-  bool Collect(JackPort& port, void* buffer) noexcept;
+  bool Collect(const JackPort& port, void* buffer) noexcept;
   static void Emit(JackPort& port, void* buffer) noexcept;
   void Read();
   void WakeWaiters() noexcept;
