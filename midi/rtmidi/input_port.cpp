@@ -42,7 +42,6 @@ MMRESULT InputPort::Start() {
   if (!started_)
     startTime_ = std::chrono::steady_clock::now();
   started_ = true;
-  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -51,7 +50,6 @@ MMRESULT InputPort::Stop() {
   if (closed_)
     return MMSYSERR_INVALHANDLE;
   started_ = false;
-  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -65,7 +63,6 @@ MMRESULT InputPort::Reset() {
     started_ = false;
     returned = head_;
     head_ = tail_ = nullptr;
-    UpdateAccepting();
     for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
       MarkReturned(*h, 0);
     // A close on another thread waits for these callbacks too.
@@ -115,7 +112,6 @@ MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
     head_ = &header;
   }
   tail_ = &header;
-  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -127,7 +123,6 @@ MMRESULT InputPort::BeginClose() {
     return MIDIERR_STILLPLAYING;
   closed_ = true;
   started_ = false;
-  UpdateAccepting();
   return MMSYSERR_NOERROR;
 }
 
@@ -184,7 +179,6 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
     if (head_ == nullptr)
       tail_ = nullptr;
     header->lpNext = nullptr;
-    UpdateAccepting();
     // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
     const std::size_t length = std::min<std::size_t>(size, header->dwBufferLength);
     std::memcpy(header->lpData, data, length);
@@ -201,11 +195,6 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
     delivering_ = false;
   }
   idle_.notify_all();
-}
-
-void InputPort::UpdateAccepting() {
-  if (jackPort_)
-    JackClient::SetAccepting(*jackPort_, started_ && !closed_ && head_ != nullptr);
 }
 
 void InputPort::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {

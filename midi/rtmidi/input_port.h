@@ -66,9 +66,6 @@ class InputPort final : public JackReceiver, public std::enable_shared_from_this
   // Waits, lock held, until no header is on its way to the callback, from
   // RtMidi's thread or from a reset, unless the caller is that callback itself.
   void WaitUntilIdle(std::unique_lock<std::mutex>& lock);
-  // Under mutex_: tells a JACK port's process thread whether what arrives now
-  // has a header to go to.
-  void UpdateAccepting();
 
   const HMIDIIN handle_;
   const MidiInCallback callback_;

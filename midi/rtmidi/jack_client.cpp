@@ -47,10 +47,6 @@ bool ReadPorts(jack_client_t* client, bool sources, std::vector<std::string>& na
 JackClient::JackClient() = default;
 
 JackClient::~JackClient() {
-  End();
-}
-
-void JackClient::End() {
   std::lock_guard lock(lifecycle_);
   std::shared_ptr<JackSession> ending;
   {
@@ -166,33 +162,16 @@ MMRESULT JackClient::Open(const std::string& peer, std::shared_ptr<JackReceiver>
     --session->PortCount();
     return fail(stillThere ? MMSYSERR_ALLOCATED : MIDIERR_NODEVICE);
   }
-  made->peer = peer;
+  // The server applies the connection from its next period: two periods on,
+  // one that began after it has ended.
+  made->liveAfter = session->Periods() + 2;
   port = std::move(made);
   return MMSYSERR_NOERROR;
 }
 
-void JackClient::SetAccepting(JackPort& port, bool accepting) {
-  port.accepting.store(accepting);
-}
-
-void JackClient::AwaitLive(JackPort& port) {
-  if (port.live.load())
-    return;
-  const auto session = SessionOf(port);
-  if (!session)
-    return;
-  // The connection shows in the graph once the server has switched to the
-  // graph that holds it, which a loaded server puts off while its periods
-  // overrun. Two of our periods after that, one that began with it has
-  // ended. Past the deadline the port is used as it is: a server this slow
-  // applies the connection at its next period.
-  const auto deadline = In(kLiveTimeout);
-  while (jack_port_connected(port.port) == 0 && !session->Gone() &&
-         jack_port_by_name(session->Handle(), port.peer.c_str()) != nullptr &&
-         session->AwaitPeriods(session->Periods() + 1, deadline)) {
-  }
-  session->AwaitPeriods(session->Periods() + 2, deadline);
-  port.live.store(true);
+void JackClient::AwaitLive(const JackPort& port) {
+  if (const auto session = SessionOf(port))
+    session->AwaitPeriods(port.liveAfter, In(kLiveTimeout));
 }
 
 MMRESULT JackClient::Send(JackPort& port, const unsigned char* data, std::size_t size) {
@@ -201,7 +180,9 @@ MMRESULT JackClient::Send(JackPort& port, const unsigned char* data, std::size_t
     return MIDIERR_NODEVICE;
   if (size > kLongestMessage)
     return MMSYSERR_INVALPARAM;
-  AwaitLive(port);
+  // Past the deadline the message goes as it is: the connection is made, and
+  // a server this slow applies it at its next period.
+  session->AwaitPeriods(port.liveAfter, In(kLiveTimeout));
   const auto length = static_cast<std::uint32_t>(size);
   const std::span<const unsigned char> head(reinterpret_cast<const unsigned char*>(&length),
                                             sizeof(length));
@@ -229,9 +210,9 @@ void JackClient::Close(const std::shared_ptr<JackPort>& port) {
            session->AwaitPeriods(session->Periods() + 1, deadline)) {
     }
   }
-  const bool unused = session->Withdraw(port);
+  session->Withdraw(port);
   session->RemoveReceiver(port->id);
-  if (unused && !session->Gone())
+  if (!session->Gone())
     jack_port_unregister(session->Handle(), port->port);
   --session->PortCount();
   EndIfIdle();
@@ -249,7 +230,6 @@ class JackSession {};
 
 JackClient::JackClient() = default;
 JackClient::~JackClient() = default;
-void JackClient::End() {}
 bool JackClient::ListPorts(bool, std::vector<std::string>& names) {
   names.clear();
   return false;
@@ -258,8 +238,7 @@ MMRESULT JackClient::Open(const std::string&, std::shared_ptr<JackReceiver>,
                           std::shared_ptr<JackPort>&) {
   return MMSYSERR_NODRIVER;
 }
-void JackClient::SetAccepting(JackPort&, bool) {}
-void JackClient::AwaitLive(JackPort&) {}
+void JackClient::AwaitLive(const JackPort&) {}
 MMRESULT JackClient::Send(JackPort&, const unsigned char*, std::size_t) {
   return MIDIERR_NODEVICE;
 }

@@ -42,7 +42,7 @@ class JackSession;  // one client of the server, while it lasts (jack_session.h)
 class JackClient {
  public:
   JackClient();
-  ~JackClient();  // as End()
+  ~JackClient();
   JackClient(const JackClient&) = delete;
   JackClient& operator=(const JackClient&) = delete;
 
@@ -56,13 +56,9 @@ class JackClient {
   // there but the connection is refused.
   MMRESULT Open(const std::string& peer, std::shared_ptr<JackReceiver> receiver,
                 std::shared_ptr<JackPort>& port);
-  // Whether an input takes what arrives now (started, with a header queued):
-  // the process thread drops what comes otherwise, as WinMM's driver does
-  // when it comes, not when the reader gets to it.
-  static void SetAccepting(JackPort& port, bool accepting);
   // Returns once the port's connection carries data, the server has gone, or
   // a server that runs no periods has had its time.
-  void AwaitLive(JackPort& port);
+  void AwaitLive(const JackPort& port);
   // Queues a whole message on an output for the process thread, once the
   // connection is live. MIDIERR_NODEVICE when the server has gone,
   // MIDIERR_NOTREADY when it took nothing for too long.
@@ -70,10 +66,6 @@ class JackClient {
   // Ends a port. Waits for the server without a bound: called on the
   // teardown thread.
   void Close(const std::shared_ptr<JackPort>& port);
-
-  // Closes the client with whatever ports it still has: no process cycle and
-  // no callback comes after. Ports opened earlier are stale from here on.
-  void End();
 
   // The longest message Send takes.
   static std::size_t LongestMessage();

@@ -67,18 +67,14 @@ bool JackSession::Publish(const std::shared_ptr<JackPort>& port) {
   return false;
 }
 
-bool JackSession::Withdraw(const std::shared_ptr<JackPort>& port) {
+void JackSession::Withdraw(const std::shared_ptr<JackPort>& port) {
   table_[port->slot].store(nullptr);
   owners_[port->slot].reset();
   // A cycle that began before the store may still hold the port: it has
   // ended once the flag is down or the count has moved.
   const std::uint64_t seen = periods_.load();
-  if (inCycle_.load() &&
-      !AwaitPeriods(seen + 1, std::chrono::steady_clock::now() + kCycleTimeout)) {
+  if (inCycle_.load() && !AwaitPeriods(seen + 1, std::chrono::steady_clock::now() + kCycleTimeout))
     retired_.push_back(port);
-    return false;
-  }
-  return true;
 }
 
 void JackSession::AddReceiver(std::uint32_t id, std::shared_ptr<JackReceiver> receiver) {
@@ -144,8 +140,6 @@ void JackSession::Shutdown(void* self) noexcept {
 }
 
 bool JackSession::Collect(const JackPort& port, void* buffer) noexcept {
-  if (!port.accepting.load())
-    return false;
   bool any = false;
   const jack_nframes_t count = jack_midi_get_event_count(buffer);
   for (jack_nframes_t i = 0; i < count; ++i) {

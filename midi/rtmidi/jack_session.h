@@ -13,7 +13,6 @@
 #include <memory>
 #include <mutex>
 #include <semaphore>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,11 +29,9 @@ struct JackPort {
   jack_port_t* port = nullptr;
   // Outputs: what Send queued and the process thread has not sent yet.
   std::unique_ptr<ByteRing> outgoing;
-  std::string peer;
-  // The connection carries data (JackClient::AwaitLive).
-  std::atomic<bool> live{false};
-  // Inputs: what arrives now is wanted (JackClient::SetAccepting).
-  std::atomic<bool> accepting{false};
+  // The number of periods the session must have run before the connection
+  // carries data.
+  std::uint64_t liveAfter = 0;
   // Outputs: the last period left a message in the port's buffer. A buffer
   // keeps what it holds until the process callback clears it, and the peer
   // reads it again every period it is connected: an output leaves the
@@ -62,9 +59,8 @@ class JackSession {
   // Puts the port in the process callback's table; false when it is full.
   bool Publish(const std::shared_ptr<JackPort>& port);
   // Takes the port out of the table and returns once no process cycle can
-  // still be using it: true. False when a cycle overran the wait: the port
-  // is then kept, registered, until the session ends.
-  bool Withdraw(const std::shared_ptr<JackPort>& port);
+  // still be using it; one that overran kept is alive until the session ends.
+  void Withdraw(const std::shared_ptr<JackPort>& port);
   void AddReceiver(std::uint32_t id, std::shared_ptr<JackReceiver> receiver);
   void RemoveReceiver(std::uint32_t id);
 

@@ -151,12 +151,8 @@ RtMidiServices::RtMidiServices() : impl_(std::make_unique<Impl>()) {
   impl_->outputs.Refresh();
 }
 
-// Ports still open are dropped without callbacks: whoever would receive them
-// is gone too. The JACK client's reader goes first, while the services it
-// could call back into still stand.
-RtMidiServices::~RtMidiServices() {
-  impl_->jack.End();
-}
+// Ports still open are dropped without callbacks: whoever would receive them is gone too.
+RtMidiServices::~RtMidiServices() = default;
 
 UINT RtMidiServices::midiInGetNumDevs() {
   std::lock_guard lock(impl_->mutex);
