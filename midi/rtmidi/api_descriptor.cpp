@@ -10,8 +10,11 @@ namespace {
 
 constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 
-// What our JACK client's outputs take (jack_client.cpp): their ring, less a
-// message's length, below the server's port buffer of 32720 bytes.
+// RtMidi's JACK output goes through a ring buffer of 16384 bytes, of which
+// 16383 can be written, and puts a 4-byte length before every message; a
+// message that does not fit is dropped without an error. The JACK server's
+// own port buffer takes 32720 bytes in one event, so the ring buffer is the
+// limit: 16383 - 4.
 constexpr std::size_t kJackLongestMessage = 16379;
 
 // ALSA's sequencer carries a SysEx as one event, and what arrives depends on
@@ -38,7 +41,6 @@ constexpr ApiDescriptor kApis[] = {
      .clientInPortName = true,
      .renamesClients = false,
      .connectsInPeriods = false,
-     .ownClient = false,
      .simOwnClients = false,
      .announcesConnections = true,
      .whyNot = &AlsaWhyNot},
@@ -50,7 +52,6 @@ constexpr ApiDescriptor kApis[] = {
      .clientInPortName = true,
      .renamesClients = true,
      .connectsInPeriods = true,
-     .ownClient = true,
      .simOwnClients = true,
      .announcesConnections = false,
      .whyNot = &JackWhyNot},
@@ -62,7 +63,6 @@ constexpr ApiDescriptor kApis[] = {
      .clientInPortName = false,
      .renamesClients = false,
      .connectsInPeriods = false,
-     .ownClient = false,
      .simOwnClients = false,
      .announcesConnections = false,
      .whyNot = &StartsAlways},
@@ -76,7 +76,6 @@ constexpr ApiDescriptor kUnknown = {.api = RtMidi::UNSPECIFIED,
                                     .clientInPortName = true,
                                     .renamesClients = false,
                                     .connectsInPeriods = false,
-                                    .ownClient = false,
                                     .simOwnClients = false,
                                     .announcesConnections = false,
                                     .whyNot = &NeverStarts};

@@ -10,7 +10,6 @@
 
 #include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/error_slot.h"
-#include "midi/rtmidi/jack_client.h"
 
 namespace korvane::rtmidi_backend {
 
@@ -25,8 +24,7 @@ int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName);
 
 class DeviceList {
  public:
-  // JACK's ports are listed through jack, RtMidi's systems' through RtMidi.
-  DeviceList(bool inputs, JackClient& jack) : inputs_(inputs), jack_(jack) {}
+  explicit DeviceList(bool inputs) : inputs_(inputs) {}
 
   // Takes the list again; an API that does not start yet is tried again next time.
   void Refresh();
@@ -42,11 +40,8 @@ class DeviceList {
   };
 
   Enumerator* EnumeratorFor(RtMidi::Api api);
-  // The system's port names in its order; false when it does not start.
-  bool ListPorts(RtMidi::Api api, std::vector<std::string>& names);
 
   bool inputs_;
-  JackClient& jack_;
   std::vector<std::unique_ptr<Enumerator>> enumerators_;
   std::vector<DeviceEntry> entries_;
 };

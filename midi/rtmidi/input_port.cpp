@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "midi/header_rules.h"
-#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/open_port.h"
 
 namespace korvane::rtmidi_backend {
@@ -14,11 +13,8 @@ InputPort::~InputPort() {
   midi_.reset();
 }
 
-MMRESULT InputPort::Open(const DeviceEntry& entry, JackClient& jack) {
-  if (Describe(entry.api).ownClient) {
-    jack_ = &jack;
-    return jack.Open(entry.portName, shared_from_this(), jackPort_);
-  }
+MMRESULT InputPort::Open(const DeviceEntry& entry) {
+  api_ = entry.api;
   return OpenPort(entry, "in", midi_, errors_, [this](RtMidiIn& midi) {
     midi.ignoreTypes(false, true, true);
     midi.setCallback(&InputPort::OnMessage, this);
@@ -26,19 +22,9 @@ MMRESULT InputPort::Open(const DeviceEntry& entry, JackClient& jack) {
 }
 
 MMRESULT InputPort::Start() {
-  std::unique_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  if (!live_ && jackPort_) {
-    // What is sent to us once this returns must arrive. Waited for outside
-    // the lock, which the reader thread takes.
-    lock.unlock();
-    jack_->AwaitLive(*jackPort_);
-    lock.lock();
-    if (closed_)
-      return MMSYSERR_INVALHANDLE;
-  }
-  live_ = true;
   if (!started_)
     startTime_ = std::chrono::steady_clock::now();
   started_ = true;
@@ -126,21 +112,15 @@ MMRESULT InputPort::BeginClose() {
   return MMSYSERR_NOERROR;
 }
 
-void InputPort::CloseAndRelease(PortTeardown& teardown) {
+void InputPort::CloseAndRelease(PortTeardown& teardown, JackGraph& graph) {
   {
     std::unique_lock lock(mutex_);
     WaitUntilIdle(lock);
   }
-  // From here the driver's thread finds the port closed and calls back no
-  // more, so the end may outlive this call.
-  teardown.Run(
-      [self = shared_from_this()] {
-        if (self->jackPort_)
-          self->jack_->Close(self->jackPort_);
-        else
-          EndMidi(self->midi_);
-      },
-      kCloseBound);
+  // From here RtMidi's thread finds the port closed and calls back no more,
+  // so the end may outlive this call.
+  teardown.Run([self = shared_from_this(), &graph] { EndMidi(self->midi_, self->api_, graph); },
+               kCloseBound);
   Notify(MIM_CLOSE, 0, 0);
 }
 
@@ -157,16 +137,12 @@ void InputPort::Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcep
 void InputPort::OnMessage(double, std::vector<unsigned char>* message, void* self) noexcept {
   if (message == nullptr || self == nullptr)
     return;
-  static_cast<InputPort*>(self)->Deliver(message->data(), message->size());
+  static_cast<InputPort*>(self)->Deliver(*message);
 }
 
-void InputPort::Receive(const unsigned char* data, std::size_t size) noexcept {
-  Deliver(data, size);
-}
-
-void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
+void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
   // Only SysEx fills a header; short messages have no place in one.
-  if (size == 0 || data[0] != 0xF0)
+  if (message.empty() || message[0] != 0xF0)
     return;
   MIDIHDR* header = nullptr;
   DWORD_PTR stamp = 0;
@@ -180,8 +156,8 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
       tail_ = nullptr;
     header->lpNext = nullptr;
     // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
-    const std::size_t length = std::min<std::size_t>(size, header->dwBufferLength);
-    std::memcpy(header->lpData, data, length);
+    const std::size_t length = std::min<std::size_t>(message.size(), header->dwBufferLength);
+    std::memcpy(header->lpData, message.data(), length);
     MarkReturned(*header, static_cast<DWORD>(length));
     stamp = static_cast<DWORD_PTR>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - startTime_)
