@@ -1,8 +1,12 @@
 // Opens and closes an input and an output over and over, as the port set and
 // the transfer do, while the peer keeps sending SysEx into the input, the
 // output's last messages are still on their way to the peer as it closes, and
-// a second thread counts the devices all along. What it looks for is a crash,
-// a sanitizer report, a close that hangs, or a callback after a close.
+// a second thread counts the devices all along. Through the first half of the
+// rounds a standing input stays open beside them, which must go on receiving
+// after every close (on JACK all ports share one client of ours); in the
+// second half each round's close is the last port's. What it looks for is a
+// crash, a sanitizer report, a close that hangs, a port another one's close
+// broke, or a callback after a close.
 //
 // KORVANE_STRESS_CYCLES sets the number of rounds (the default keeps the test
 // within a minute on a loaded 2-core machine).
@@ -129,6 +133,7 @@ enum class Phase {
   kResetInput,
   kCloseInput,
   kCloseOutput,
+  kAwaitStanding,
   kDone
 };
 
@@ -141,6 +146,7 @@ const char* PhaseName(Phase phase) {
                                       "midiInReset/unprepare",
                                       "midiInClose",
                                       "midiOutClose",
+                                      "awaiting SysEx on the standing input",
                                       "done"};
   return names[static_cast<int>(phase)];
 }
@@ -263,9 +269,12 @@ TEST(OpenCloseStressTest, PortsOpenAndCloseUnderTrafficAndListing) {
     GTEST_SKIP() << missing;
   ASSERT_EQ(midi.Start(), "");
   Peer peer(midi.IsJack() ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA);
+  // The standing input's own source: a port is opened once at a time.
+  Peer other(midi.IsJack() ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA);
   const Xruns xruns(midi.IsJack());
   // Before the services: a callback that came late would still find its round.
   std::deque<Round> rounds;
+  Round standing;
   RtMidiServices services;
   const int source = FindDevice(services, true, testing::kPeerSource);
   const int sink = FindDevice(services, false, testing::kPeerSink);
@@ -275,7 +284,7 @@ TEST(OpenCloseStressTest, PortsOpenAndCloseUnderTrafficAndListing) {
   // The peer talks all the time, so a close often meets a message on its way in.
   std::jthread talker([&](std::stop_token stop) {
     for (long n = 0; !stop.stop_requested(); ++n) {
-      peer.Send(Tagged(n, 0x7F, 48));
+      (n % 2 == 0 ? peer : other).Send(Tagged(n, 0x7F, 48));
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
@@ -293,6 +302,30 @@ TEST(OpenCloseStressTest, PortsOpenAndCloseUnderTrafficAndListing) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
+
+  // Opened as the round ports are, and armed as they are.
+  int otherSource = -1;
+  for (UINT i = 0; i < services.midiInGetNumDevs() && otherSource < 0; ++i) {
+    MIDIINCAPSA caps{};
+    if (static_cast<int>(i) != source &&
+        services.midiInGetDevCapsA(i, &caps, sizeof(caps)) == MMSYSERR_NOERROR &&
+        std::string(caps.szPname).find("to korvane") != std::string::npos) {
+      otherSource = static_cast<int>(i);
+    }
+  }
+  ASSERT_GE(otherSource, 0);
+  standing.services = &services;
+  ASSERT_EQ(services.midiInOpen(&standing.in, static_cast<UINT>(otherSource),
+                                reinterpret_cast<DWORD_PTR>(&InProc),
+                                reinterpret_cast<DWORD_PTR>(&standing), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  standing.inHeader.lpData = standing.inBuffer.data();
+  standing.inHeader.dwBufferLength = static_cast<DWORD>(standing.inBuffer.size());
+  ASSERT_EQ(services.midiInPrepareHeader(standing.in, &standing.inHeader, sizeof(MIDIHDR)),
+            MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiInAddBuffer(standing.in, &standing.inHeader, sizeof(MIDIHDR)),
+            MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiInStart(standing.in), MMSYSERR_NOERROR);
 
   const long cycles = Cycles();
   long lostInXruns = 0;
@@ -362,6 +395,16 @@ TEST(OpenCloseStressTest, PortsOpenAndCloseUnderTrafficAndListing) {
       at(Phase::kCloseOutput);
       ASSERT_EQ(services.midiOutClose(r.out), MMSYSERR_NOERROR);
       r.outClosed.store(true);
+      if (!standing.inClosed.load()) {
+        at(Phase::kAwaitStanding);
+        const int before = standing.received.load();
+        standing.received.wait(before);
+        if (cycle + 1 >= cycles / 2) {
+          ASSERT_EQ(services.midiInReset(standing.in), MMSYSERR_NOERROR);
+          ASSERT_EQ(services.midiInClose(standing.in), MMSYSERR_NOERROR);
+          standing.inClosed.store(true);
+        }
+      }
       at(Phase::kDone);
 
       EXPECT_EQ(r.inOpens.load(), 1);
@@ -386,7 +429,7 @@ TEST(OpenCloseStressTest, PortsOpenAndCloseUnderTrafficAndListing) {
 
   EXPECT_EQ(badListings.load(), 0) << "of " << listings.load() << " listings";
   // Late callbacks would have had time to come while the others ran.
-  long late = 0;
+  long late = standing.afterClose.load();
   for (const Round& r : rounds)
     late += r.afterClose.load();
   EXPECT_EQ(late, 0) << "callbacks after a close returned";
@@ -490,6 +533,92 @@ TEST(OpenCloseStressTest, ClosesReturnWhileTheServerDoesNotAnswer) {
   EXPECT_EQ(services.midiInReset(again), MMSYSERR_NOERROR);
   EXPECT_EQ(services.midiInUnprepareHeader(again, &header, sizeof(header)), MMSYSERR_NOERROR);
   EXPECT_EQ(services.midiInClose(again), MMSYSERR_NOERROR);
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// A server killed under open ports: their closes return, and once a server
+// runs again the same services list it and carry messages both ways, while a
+// port of the dead server's is still open (libjack deletes a dead client of
+// the process when the next one is made: ours must be ended first, and the
+// late close of its port must not touch it).
+TEST(OpenCloseStressTest, AServerKilledUnderOpenPortsGivesWayToTheNextOne) {
+  TestMidiSystem midi;
+  if (const std::string missing = midi.Missing(); !missing.empty())
+    GTEST_SKIP() << missing;
+  if (!midi.IsJack())
+    GTEST_SKIP() << "a killed JACK server; " << midi.Name() << " has none to kill";
+  ASSERT_EQ(midi.Start(), "");
+  CallbackRecorder recorder;
+  RtMidiServices services;
+  HMIDIIN deadIn = nullptr;
+  HMIDIOUT deadOut = nullptr;
+  {
+    Peer peer(RtMidi::UNIX_JACK);
+    const int source = FindDevice(services, true, testing::kPeerSource);
+    const int sink = FindDevice(services, false, testing::kPeerSink);
+    ASSERT_GE(source, 0);
+    ASSERT_GE(sink, 0);
+    ASSERT_EQ(services.midiInOpen(&deadIn, static_cast<UINT>(source), recorder.InProc(),
+                                  recorder.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(services.midiOutOpen(&deadOut, static_cast<UINT>(sink), recorder.OutProc(),
+                                   recorder.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    midi.Jack().Kill();
+    EXPECT_EQ(services.midiInClose(deadIn), MMSYSERR_NOERROR);
+  }
+  midi.Stop();
+  ASSERT_EQ(midi.Start(), "");
+  // Counted before the peer's clients are made, which would be the first of
+  // the process on the new server: as in korvane-flash, ours comes first.
+  services.midiInGetNumDevs();
+  Peer peer(RtMidi::UNIX_JACK);
+  const int source = FindDevice(services, true, testing::kPeerSource);
+  const int sink = FindDevice(services, false, testing::kPeerSink);
+  ASSERT_GE(source, 0);
+  ASSERT_GE(sink, 0);
+  HMIDIIN in = nullptr;
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(services.midiInOpen(&in, static_cast<UINT>(source), recorder.InProc(),
+                                recorder.Instance(), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  // Its port lock holds the sink's name until it closes.
+  EXPECT_EQ(services.midiOutClose(deadOut), MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiOutOpen(&out, static_cast<UINT>(sink), recorder.OutProc(),
+                                 recorder.Instance(), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+
+  std::vector<char> buffer(64);
+  MIDIHDR header{};
+  header.lpData = buffer.data();
+  header.dwBufferLength = static_cast<DWORD>(buffer.size());
+  ASSERT_EQ(services.midiInPrepareHeader(in, &header, sizeof(header)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiInAddBuffer(in, &header, sizeof(header)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiInStart(in), MMSYSERR_NOERROR);
+  const std::vector<unsigned char> reply = {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7};
+  peer.Send(reply);
+  ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA));
+  EXPECT_EQ(std::vector<char>(buffer.begin(), buffer.begin() + header.dwBytesRecorded),
+            std::vector<char>(reply.begin(), reply.end()));
+  std::vector<unsigned char> request = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+  MIDIHDR sent{};
+  sent.lpData = reinterpret_cast<char*>(request.data());
+  sent.dwBufferLength = static_cast<DWORD>(request.size());
+  ASSERT_EQ(services.midiOutPrepareHeader(out, &sent, sizeof(sent)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiOutLongMsg(out, &sent, sizeof(sent)), MMSYSERR_NOERROR);
+  EXPECT_EQ(peer.NextReceived(), request);
+
+  EXPECT_EQ(services.midiInReset(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(services.midiInClose(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(services.midiOutUnprepareHeader(out, &sent, sizeof(sent)), MMSYSERR_NOERROR);
+  EXPECT_EQ(services.midiOutClose(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(recorder.Count(MIM_CLOSE), 2u);
+  EXPECT_EQ(recorder.Count(MOM_CLOSE), 2u);
 }
 
 }  // namespace
