@@ -10,11 +10,8 @@ namespace {
 
 constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 
-// RtMidi's JACK output goes through a ring buffer of 16384 bytes, of which
-// 16383 can be written, and puts a 4-byte length before every message; a
-// message that does not fit is dropped without an error. The JACK server's
-// own port buffer takes 32720 bytes in one event, so the ring buffer is the
-// limit: 16383 - 4.
+// What our JACK client's outputs take (jack_client.cpp): their ring, less a
+// message's length, below the server's port buffer of 32720 bytes.
 constexpr std::size_t kJackLongestMessage = 16379;
 
 // ALSA's sequencer carries a SysEx as one event, and what arrives depends on
@@ -41,6 +38,7 @@ constexpr ApiDescriptor kApis[] = {
      .clientInPortName = true,
      .renamesClients = false,
      .connectsInPeriods = false,
+     .ownClient = false,
      .simOwnClients = false,
      .announcesConnections = true,
      .whyNot = &AlsaWhyNot},
@@ -52,6 +50,7 @@ constexpr ApiDescriptor kApis[] = {
      .clientInPortName = true,
      .renamesClients = true,
      .connectsInPeriods = true,
+     .ownClient = true,
      .simOwnClients = true,
      .announcesConnections = false,
      .whyNot = &JackWhyNot},
@@ -63,6 +62,7 @@ constexpr ApiDescriptor kApis[] = {
      .clientInPortName = false,
      .renamesClients = false,
      .connectsInPeriods = false,
+     .ownClient = false,
      .simOwnClients = false,
      .announcesConnections = false,
      .whyNot = &StartsAlways},
@@ -76,6 +76,7 @@ constexpr ApiDescriptor kUnknown = {.api = RtMidi::UNSPECIFIED,
                                     .clientInPortName = true,
                                     .renamesClients = false,
                                     .connectsInPeriods = false,
+                                    .ownClient = false,
                                     .simOwnClients = false,
                                     .announcesConnections = false,
                                     .whyNot = &NeverStarts};

@@ -1,7 +1,8 @@
 // What this back-end knows of each MIDI system, said once: its name, the
 // longest message it carries, how it names ports, how it connects them and
 // why it does not start. A new system is one descriptor here and its own
-// files (its probe, and what its connections need, as jack_graph.h is JACK's).
+// files (its probe, and a client of its own where RtMidi's will not do, as
+// jack_client.h is JACK's).
 #pragma once
 
 #include <cstddef>
@@ -27,9 +28,12 @@ struct ApiDescriptor {
   bool clientInPortName;
   // A second client of a name is renamed "NAME-01", "NAME-02"...
   bool renamesClients;
-  // A connection carries data only from one of the server's later periods,
-  // and a port's end must let two periods pass (jack_graph.h).
+  // A connection carries data only from one of the server's later periods
+  // (jack_client.h).
   bool connectsInPeriods;
+  // Our ports there are served by one client of our own (jack_client.h),
+  // not by RtMidi, which makes a client per port.
+  bool ownClient;
   // korvane-sim's ports are clients of its own there, not RtMidi's.
   bool simOwnClients;
   // The system announces connections to a port, which korvane-sim watches to

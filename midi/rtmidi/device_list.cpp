@@ -42,24 +42,38 @@ DeviceList::Enumerator* DeviceList::EnumeratorFor(RtMidi::Api api) {
   return enumerators_.back().get();
 }
 
+bool DeviceList::ListPorts(RtMidi::Api api, std::vector<std::string>& names) {
+  names.clear();
+  // Our inputs take from the system's sources.
+  if (Describe(api).ownClient)
+    return jack_.ListPorts(inputs_, names);
+  Enumerator* e = EnumeratorFor(api);
+  if (e == nullptr)
+    return false;
+  try {
+    e->errors.Clear();
+    const unsigned count = e->midi().getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+      e->errors.Clear();
+      std::string name = e->midi().getPortName(i);
+      // A port that went away while we counted comes back as an error or empty.
+      if (!e->errors.Failed() && !name.empty())
+        names.push_back(std::move(name));
+    }
+  } catch (...) {
+  }
+  return true;
+}
+
 void DeviceList::Refresh() {
   entries_.clear();
+  std::vector<std::string> names;
   for (RtMidi::Api api : UsableApis()) {
-    Enumerator* e = EnumeratorFor(api);
-    if (e == nullptr)
+    if (!ListPorts(api, names))
       continue;
-    try {
-      e->errors.Clear();
-      const unsigned count = e->midi().getPortCount();
-      for (unsigned i = 0; i < count; ++i) {
-        e->errors.Clear();
-        std::string name = e->midi().getPortName(i);
-        // A port that went away while we counted comes back as an error or empty.
-        if (e->errors.Failed() || name.empty() || IsOwnPort(api, name))
-          continue;
-        entries_.push_back(DeviceEntry{api, name, {}});
-      }
-    } catch (...) {
+    for (std::string& name : names) {
+      if (!IsOwnPort(api, name))
+        entries_.push_back(DeviceEntry{api, std::move(name), {}});
     }
   }
   // Named together: a name must tell its port from every other one listed.
@@ -67,9 +81,9 @@ void DeviceList::Refresh() {
   parts.reserve(entries_.size());
   for (const auto& entry : entries_)
     parts.push_back(SplitPortName(entry.api, entry.portName));
-  std::vector<std::string> names = DeviceNames(parts, MAXPNAMELEN - 1);
+  std::vector<std::string> deviceNames = DeviceNames(parts, MAXPNAMELEN - 1);
   for (std::size_t i = 0; i < entries_.size(); ++i)
-    entries_[i].deviceName = std::move(names[i]);
+    entries_[i].deviceName = std::move(deviceNames[i]);
 }
 
 }  // namespace korvane::rtmidi_backend

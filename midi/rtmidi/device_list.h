@@ -10,6 +10,7 @@
 
 #include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/error_slot.h"
+#include "midi/rtmidi/jack_client.h"
 
 namespace korvane::rtmidi_backend {
 
@@ -24,7 +25,8 @@ int FindPort(RtMidi& midi, ErrorSlot& errors, const std::string& portName);
 
 class DeviceList {
  public:
-  explicit DeviceList(bool inputs) : inputs_(inputs) {}
+  // JACK's ports are listed through jack, RtMidi's systems' through RtMidi.
+  DeviceList(bool inputs, JackClient& jack) : inputs_(inputs), jack_(jack) {}
 
   // Takes the list again; an API that does not start yet is tried again next time.
   void Refresh();
@@ -40,8 +42,11 @@ class DeviceList {
   };
 
   Enumerator* EnumeratorFor(RtMidi::Api api);
+  // The system's port names in its order; false when it does not start.
+  bool ListPorts(RtMidi::Api api, std::vector<std::string>& names);
 
   bool inputs_;
+  JackClient& jack_;
   std::vector<std::unique_ptr<Enumerator>> enumerators_;
   std::vector<DeviceEntry> entries_;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "midi/header_rules.h"
+#include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/open_port.h"
 
 namespace korvane::rtmidi_backend {
@@ -13,8 +14,11 @@ InputPort::~InputPort() {
   midi_.reset();
 }
 
-MMRESULT InputPort::Open(const DeviceEntry& entry) {
-  api_ = entry.api;
+MMRESULT InputPort::Open(const DeviceEntry& entry, JackClient& jack) {
+  if (Describe(entry.api).ownClient) {
+    jack_ = &jack;
+    return jack.Open(entry.portName, shared_from_this(), jackPort_);
+  }
   return OpenPort(entry, "in", midi_, errors_, [this](RtMidiIn& midi) {
     midi.ignoreTypes(false, true, true);
     midi.setCallback(&InputPort::OnMessage, this);
@@ -22,9 +26,19 @@ MMRESULT InputPort::Open(const DeviceEntry& entry) {
 }
 
 MMRESULT InputPort::Start() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
+  if (!live_ && jackPort_) {
+    // What is sent to us once this returns must arrive. Waited for outside
+    // the lock, which the reader thread takes.
+    lock.unlock();
+    jack_->AwaitLive(*jackPort_);
+    lock.lock();
+    if (closed_)
+      return MMSYSERR_INVALHANDLE;
+  }
+  live_ = true;
   if (!started_)
     startTime_ = std::chrono::steady_clock::now();
   started_ = true;
@@ -112,15 +126,21 @@ MMRESULT InputPort::BeginClose() {
   return MMSYSERR_NOERROR;
 }
 
-void InputPort::CloseAndRelease(PortTeardown& teardown, JackGraph& graph) {
+void InputPort::CloseAndRelease(PortTeardown& teardown) {
   {
     std::unique_lock lock(mutex_);
     WaitUntilIdle(lock);
   }
-  // From here RtMidi's thread finds the port closed and calls back no more,
-  // so the end may outlive this call.
-  teardown.Run([self = shared_from_this(), &graph] { EndMidi(self->midi_, self->api_, graph); },
-               kCloseBound);
+  // From here the driver's thread finds the port closed and calls back no
+  // more, so the end may outlive this call.
+  teardown.Run(
+      [self = shared_from_this()] {
+        if (self->jackPort_)
+          self->jack_->Close(self->jackPort_);
+        else
+          EndMidi(self->midi_);
+      },
+      kCloseBound);
   Notify(MIM_CLOSE, 0, 0);
 }
 
@@ -137,12 +157,16 @@ void InputPort::Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) noexcep
 void InputPort::OnMessage(double, std::vector<unsigned char>* message, void* self) noexcept {
   if (message == nullptr || self == nullptr)
     return;
-  static_cast<InputPort*>(self)->Deliver(*message);
+  static_cast<InputPort*>(self)->Deliver(message->data(), message->size());
 }
 
-void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
+void InputPort::Receive(const unsigned char* data, std::size_t size) noexcept {
+  Deliver(data, size);
+}
+
+void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
   // Only SysEx fills a header; short messages have no place in one.
-  if (message.empty() || message[0] != 0xF0)
+  if (size == 0 || data[0] != 0xF0)
     return;
   MIDIHDR* header = nullptr;
   DWORD_PTR stamp = 0;
@@ -156,8 +180,8 @@ void InputPort::Deliver(const std::vector<unsigned char>& message) noexcept {
       tail_ = nullptr;
     header->lpNext = nullptr;
     // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
-    const std::size_t length = std::min<std::size_t>(message.size(), header->dwBufferLength);
-    std::memcpy(header->lpData, message.data(), length);
+    const std::size_t length = std::min<std::size_t>(size, header->dwBufferLength);
+    std::memcpy(header->lpData, data, length);
     MarkReturned(*header, static_cast<DWORD>(length));
     stamp = static_cast<DWORD_PTR>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - startTime_)

@@ -6,9 +6,12 @@
 #include "midi/rtmidi/send_message.h"
 
 namespace korvane::rtmidi_backend {
-MMRESULT OutputPort::Open(const DeviceEntry& entry) {
-  api_ = entry.api;
+MMRESULT OutputPort::Open(const DeviceEntry& entry, JackClient& jack) {
   longest_ = Describe(entry.api).longestMessage;
+  if (Describe(entry.api).ownClient) {
+    jack_ = &jack;
+    return jack.Open(entry.portName, nullptr, jackPort_);
+  }
   return OpenPort(entry, "out", midi_, errors_, [](RtMidiOut&) {});
 }
 
@@ -36,17 +39,11 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
     if (header.dwBufferLength > longest_)
       return MMSYSERR_INVALPARAM;
     MarkQueued(header);
-    bool sent = false;
-    try {
-      errors_.Clear();
-      SendMessage(*midi_, reinterpret_cast<const unsigned char*>(header.lpData),
-                  header.dwBufferLength);
-      sent = !errors_.Failed();
-    } catch (...) {
-    }
-    if (!sent) {
+    const MMRESULT sent =
+        Send(reinterpret_cast<const unsigned char*>(header.lpData), header.dwBufferLength);
+    if (sent != MMSYSERR_NOERROR) {
       header.dwFlags &= ~MHDR_INQUEUE;
-      return MIDIERR_NODEVICE;
+      return sent;
     }
     MarkSent(header);
     ++notifying_;  // a close on another thread waits for this callback
@@ -58,6 +55,19 @@ MMRESULT OutputPort::LongMsg(MIDIHDR& header) {
   }
   notified_.notify_all();
   return MMSYSERR_NOERROR;
+}
+
+MMRESULT OutputPort::Send(const unsigned char* data, std::size_t size) {
+  if (jackPort_)
+    return jack_->Send(*jackPort_, data, size);
+  try {
+    errors_.Clear();
+    SendMessage(*midi_, data, size);
+    if (!errors_.Failed())
+      return MMSYSERR_NOERROR;
+  } catch (...) {
+  }
+  return MIDIERR_NODEVICE;
 }
 
 MMRESULT OutputPort::Reset() {
@@ -74,15 +84,21 @@ MMRESULT OutputPort::BeginClose() {
   return MMSYSERR_NOERROR;
 }
 
-void OutputPort::CloseAndRelease(PortTeardown& teardown, JackGraph& graph) {
+void OutputPort::CloseAndRelease(PortTeardown& teardown) {
   // Sends happen under mutex_, and BeginClose took it after the last one:
-  // nothing of the caller's is in RtMidi's hands any more.
+  // nothing of the caller's is in the port's hands any more.
   {
     std::unique_lock lock(mutex_);
     notified_.wait(lock, [&] { return notifying_ == 0; });
   }
-  teardown.Run([self = shared_from_this(), &graph] { EndMidi(self->midi_, self->api_, graph); },
-               kCloseBound);
+  teardown.Run(
+      [self = shared_from_this()] {
+        if (self->jackPort_)
+          self->jack_->Close(self->jackPort_);
+        else
+          EndMidi(self->midi_);
+      },
+      kCloseBound);
   Notify(MOM_CLOSE, 0, 0);
 }
 

@@ -1,4 +1,4 @@
-// The end of our RtMidi ports, on a thread of its own.
+// The end of our ports, on a thread of its own.
 //
 // Closing a JACK port or client is a request that libjack sends to the server
 // and then waits on without a time limit: a stopped or stuck server would hold
@@ -26,16 +26,11 @@
 
 #include <rtmidi/RtMidi.h>
 
-#include "midi/rtmidi/api_descriptor.h"
-#include "midi/rtmidi/jack_graph.h"
-
 namespace korvane::rtmidi_backend {
 
-// Long enough for a busy server: RtMidi's own output close waits up to 1 s for
-// a process cycle, and a healthy server ends a port in a few periods.
+// Long enough for a busy server: a JACK output's end waits up to 1 s for what
+// it holds to go out, and a healthy server ends a port in a few periods.
 inline constexpr std::chrono::milliseconds kCloseBound{2000};
-// How long an end waits for the server's periods before it destroys the port.
-inline constexpr std::chrono::milliseconds kCycleTimeout{1000};
 
 class PortTeardown {
  public:
@@ -61,28 +56,15 @@ class PortTeardown {
   std::thread thread_;  // last: started once the state above exists
 };
 
-// Ends an RtMidi object in the one order that is safe on JACK, under graph's
-// open lock. RtMidi's own destructor unregisters the port and then, for an
-// output, frees the ring buffer before it closes the client: a process cycle
-// that read the port before it was unregistered still copies out of that
-// buffer. And closing the client cancels its process thread wherever it is,
-// which may be inside our input callback. So the port is closed first, the
-// server is let run two periods (every cycle then finds no port and returns
-// at once), and only then is the object destroyed.
+// Ends an RtMidi object: its port first, then the object.
 template <typename Midi>
-void EndMidi(std::unique_ptr<Midi>& midi, RtMidi::Api api, JackGraph& graph) {
+void EndMidi(std::unique_ptr<Midi>& midi) {
   if (!midi)
     return;
-  const bool periods = Describe(api).connectsInPeriods;
-  std::unique_lock lock(graph.OpenLock(), std::defer_lock);
-  if (periods)
-    lock.lock();
   try {
     midi->closePort();
   } catch (...) {
   }
-  if (periods)
-    graph.WaitTwoPeriods(kCycleTimeout);
   midi.reset();
 }
 

@@ -12,7 +12,7 @@
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/input_port.h"
-#include "midi/rtmidi/jack_graph.h"
+#include "midi/rtmidi/jack_client.h"
 #include "midi/rtmidi/output_port.h"
 #include "midi/rtmidi/port_lock.h"
 #include "midi/rtmidi/port_names.h"
@@ -23,49 +23,29 @@ namespace korvane {
 using rtmidi_backend::DeviceEntry;
 using rtmidi_backend::DeviceList;
 using rtmidi_backend::InputPort;
-using rtmidi_backend::JackGraph;
+using rtmidi_backend::JackClient;
 using rtmidi_backend::OutputPort;
 using rtmidi_backend::PortLock;
 
 // Lock order: mutex before any port's own lock; mutex is never held while a
-// user callback runs or while RtMidi is stopped, because a callback on
-// RtMidi's thread may itself call in (midiInAddBuffer) and need it.
-namespace {
-
-// Generous for a loaded machine; a connection normally shows at once and two
-// periods of the server take a few tens of milliseconds.
-constexpr std::chrono::milliseconds kLiveTimeout{5000};
-
-}  // namespace
-
+// user callback runs or while a port ends, because a callback on the driver's
+// thread may itself call in (midiInAddBuffer) and need it.
 struct RtMidiServices::Impl {
   std::mutex mutex;
-  DeviceList inputs{true};
-  DeviceList outputs{false};
+  DeviceList inputs{true, jack};
+  DeviceList outputs{false, jack};
   // Handles are numbers never used twice, so a stale handle is recognised.
   std::uintptr_t nextHandle = 1;
   std::map<std::uintptr_t, std::shared_ptr<InputPort>> openInputs;
   std::map<std::uintptr_t, std::shared_ptr<OutputPort>> openOutputs;
   // Each open port's lock, by handle; released once the port is closed.
   std::map<std::uintptr_t, PortLock> locks;
-  JackGraph jackGraph;
+  // After the open ports: its client ends, and no process cycle or reader
+  // uses them, before they go.
+  JackClient jack;
   // Last: destroyed first, ending what is queued while what the ends use
-  // (jackGraph) still exists.
+  // (jack) still exists.
   rtmidi_backend::PortTeardown teardown;
-
-  // Opens the port and, where connections wait for the server's periods (JACK),
-  // returns only once its connection carries data.
-  template <typename Port>
-  MMRESULT OpenLive(Port& port, const DeviceEntry& entry) {
-    if (!rtmidi_backend::Describe(entry.api).connectsInPeriods)
-      return port.Open(entry);
-    std::lock_guard lock(jackGraph.OpenLock());
-    const auto before = jackGraph.OwnConnections(entry.portName);
-    const MMRESULT result = port.Open(entry);
-    if (result != MMSYSERR_NOERROR)
-      return result;
-    return jackGraph.WaitUntilLive(entry.portName, before, kLiveTimeout);
-  }
 
   // Both directions' open: check, take a handle, open live outside the lock,
   // publish, then call back the open message inside the call.
@@ -106,9 +86,9 @@ struct RtMidiServices::Impl {
     } catch (...) {
       return MMSYSERR_NOMEM;
     }
-    // Making a client can take a while: done outside the lock. A port that is
-    // not live is dropped before anyone heard of it: no open or close message.
-    const MMRESULT result = OpenLive(*port, entry);
+    // Making a client can take a while: done outside the lock. A port that
+    // did not open is dropped before anyone heard of it: no open or close message.
+    const MMRESULT result = port->Open(entry, jack);
     if (result != MMSYSERR_NOERROR)
       return result;
     try {
@@ -230,7 +210,7 @@ MMRESULT RtMidiServices::midiInClose(HMIDIIN handle) {
     port = std::move(it->second);
     impl_->openInputs.erase(it);
   }
-  port->CloseAndRelease(impl_->teardown, impl_->jackGraph);
+  port->CloseAndRelease(impl_->teardown);
   impl_->ReleaseLock(reinterpret_cast<std::uintptr_t>(handle));
   return MMSYSERR_NOERROR;
 }
@@ -248,7 +228,7 @@ MMRESULT RtMidiServices::midiOutClose(HMIDIOUT handle) {
     port = std::move(it->second);
     impl_->openOutputs.erase(it);
   }
-  port->CloseAndRelease(impl_->teardown, impl_->jackGraph);
+  port->CloseAndRelease(impl_->teardown);
   impl_->ReleaseLock(reinterpret_cast<std::uintptr_t>(handle));
   return MMSYSERR_NOERROR;
 }

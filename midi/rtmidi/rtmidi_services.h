@@ -1,4 +1,6 @@
-// The real MIDI system on Linux and macOS: WinMM's contract on RtMidi.
+// The real MIDI system on Linux and macOS: WinMM's contract on RtMidi (ALSA,
+// CoreMIDI) and on one JACK client of our own for every JACK port
+// (jack_client.h).
 //
 // Device numbers run over the ports of every compiled API that starts (ALSA,
 // JACK, CoreMIDI), API by API and then in each API's port order; an API that
@@ -7,8 +9,9 @@
 // and capability queries that follow it. Our own ports are never listed.
 //
 // Callbacks: MIM_OPEN/MOM_OPEN and MIM_CLOSE/MOM_CLOSE run inside the open and
-// close calls; MIM_LONGDATA runs on RtMidi's thread for received SysEx and on
-// the caller's thread for the headers a reset hands back; MOM_DONE runs inside
+// close calls; MIM_LONGDATA runs on the driver's thread for received SysEx
+// (RtMidi's, or our JACK client's reader) and on the caller's thread for the
+// headers a reset hands back; MOM_DONE runs inside
 // midiOutLongMsg. No callback runs after a close has returned. A callback may
 // call back into the services (midiInAddBuffer from MIM_LONGDATA); close must
 // not be called from a callback.
