@@ -162,16 +162,13 @@ MMRESULT JackClient::Open(const std::string& peer, std::shared_ptr<JackReceiver>
     --session->PortCount();
     return fail(stillThere ? MMSYSERR_ALLOCATED : MIDIERR_NODEVICE);
   }
-  // The server applies the connection from its next period: two periods on,
-  // one that began after it has ended.
-  made->liveAfter = session->Periods() + 2;
   port = std::move(made);
   return MMSYSERR_NOERROR;
 }
 
 void JackClient::AwaitLive(const JackPort& port) {
   if (const auto session = SessionOf(port))
-    session->AwaitPeriods(port.liveAfter, In(kLiveTimeout));
+    session->AwaitLive(port, In(kLiveTimeout));
 }
 
 MMRESULT JackClient::Send(JackPort& port, const unsigned char* data, std::size_t size) {
@@ -182,7 +179,7 @@ MMRESULT JackClient::Send(JackPort& port, const unsigned char* data, std::size_t
     return MMSYSERR_INVALPARAM;
   // Past the deadline the message goes as it is: the connection is made, and
   // a server this slow applies it at its next period.
-  session->AwaitPeriods(port.liveAfter, In(kLiveTimeout));
+  session->AwaitLive(port, In(kLiveTimeout));
   const auto length = static_cast<std::uint32_t>(size);
   const std::span<const unsigned char> head(reinterpret_cast<const unsigned char*>(&length),
                                             sizeof(length));

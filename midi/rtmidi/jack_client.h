@@ -9,11 +9,12 @@
 // back together and hands it to the port's receiver; opens, closes and
 // listings take the client's own locks, which the process thread never does.
 //
-// A connection carries data only from one of the server's later periods, and
-// on a loaded machine a new one comes late. An open does not wait for that:
-// the first start of an input and each send on an output do, so that a scan
-// opening many ports waits about two periods in all, not two per port, and a
-// port is live before anything could pass through it, as WinMM's is.
+// A connection carries data only once the server has switched to a graph
+// that holds it, which on a loaded machine may take several periods. An open
+// does not wait for that: the first start of an input and each send on an
+// output do, so that a scan opening many ports waits for one switch in all,
+// not one per port, and a port is live before anything could pass through
+// it, as WinMM's is.
 #pragma once
 
 #include <cstddef>

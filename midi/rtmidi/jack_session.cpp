@@ -91,16 +91,25 @@ void JackSession::RemoveReceiver(std::uint32_t id) {
   }
 }
 
-bool JackSession::AwaitPeriods(std::uint64_t periods, Deadline deadline) {
+template <typename Done>
+bool JackSession::AwaitPeriodsUntil(Done done, Deadline deadline) {
   // Counted before the check: the process thread either sees the waiter or
-  // has already moved the count this reads.
+  // has already made done() true for the check that follows.
   waiters_.fetch_add(1);
-  while (periods_.load() < periods && !gone_.load()) {
+  while (!done() && !gone_.load()) {
     if (!periodEnded_.try_acquire_until(deadline))
       break;
   }
   waiters_.fetch_sub(1);
-  return periods_.load() >= periods;
+  return done();
+}
+
+bool JackSession::AwaitPeriods(std::uint64_t periods, Deadline deadline) {
+  return AwaitPeriodsUntil([&] { return periods_.load() >= periods; }, deadline);
+}
+
+bool JackSession::AwaitLive(const JackPort& port, Deadline deadline) {
+  return AwaitPeriodsUntil([&] { return port.live.load(); }, deadline);
 }
 
 void JackSession::WakeWaiters() noexcept {
@@ -117,6 +126,11 @@ int JackSession::Process(jack_nframes_t frames, void* self) noexcept {
     JackPort* port = session->table_[slot].load();
     if (port == nullptr)
       continue;
+    // The server applies a new connection when it next switches graphs, which
+    // a loaded machine may put off for several periods: only the graph this
+    // period runs tells whether the connection carries data now.
+    if (!port->live.load(std::memory_order_relaxed) && jack_port_connected(port->port) > 0)
+      port->live.store(true);
     void* buffer = jack_port_get_buffer(port->port, frames);
     if (buffer == nullptr)
       continue;

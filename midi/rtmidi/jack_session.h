@@ -29,9 +29,9 @@ struct JackPort {
   jack_port_t* port = nullptr;
   // Outputs: what Send queued and the process thread has not sent yet.
   std::unique_ptr<ByteRing> outgoing;
-  // The number of periods the session must have run before the connection
-  // carries data.
-  std::uint64_t liveAfter = 0;
+  // Set by the process thread once the graph it runs holds the port's
+  // connection: from that period on, the connection carries data.
+  std::atomic<bool> live{false};
   // Outputs: the last period left a message in the port's buffer. A buffer
   // keeps what it holds until the process callback clears it, and the peer
   // reads it again every period it is connected: an output leaves the
@@ -67,6 +67,9 @@ class JackSession {
   // Waits until the session has run `periods` periods; false when the server
   // went away or the deadline came first.
   bool AwaitPeriods(std::uint64_t periods, Deadline deadline);
+  // Waits until a period has run with the port's connection in the graph;
+  // false when the server went away or the deadline came first.
+  bool AwaitLive(const JackPort& port, Deadline deadline);
 
  private:
   static constexpr std::size_t kSlots = 512;
@@ -78,6 +81,9 @@ class JackSession {
   static void Emit(JackPort& port, void* buffer) noexcept;
   void Read();
   void WakeWaiters() noexcept;
+  // Waits, period by period, until done() holds, the server goes or the deadline comes.
+  template <typename Done>
+  bool AwaitPeriodsUntil(Done done, Deadline deadline);
 
   const std::uint64_t number_;
   jack_client_t* handle_ = nullptr;
