@@ -346,7 +346,13 @@ void TransferRun::Drain() {
 void TransferRun::CheckAfterTail() {
   const bool tailSent = !image_.empty() && position_ >= image_.size() && !stopped_ && !broken_ &&
                         !nothingSent_ && connected_ && messageCounter_ % kBlockMessages != 0;
-  if (tailSent && !PairStillListed(midi_, input_, output_))
+  if (!tailSent)
+    return;
+  // A controller that left during the tail takes its ports with it, but the
+  // MIDI system lists the departure only once its driver or client has gone:
+  // given the time a reply would have, a departure on the wire shows.
+  SleepUntil(PreciseClock::now() + std::chrono::milliseconds(kReplyWaitMs));
+  if (!PairStillListed(midi_, input_, output_))
     connected_ = false;
 }
 

@@ -15,7 +15,7 @@ class UpdateState;
 // system, or each sent again in an acknowledged attempt), every block of 16
 // was acknowledged by a block reply with status 0, and after a last block of
 // fewer than 16 messages, which nothing acknowledges and nothing may follow,
-// the pair's ports are still listed by the MIDI system.
+// the pair's ports are still listed by the MIDI system 300 ms after it.
 void TransferWorker(UpdateState& state);
 
 }  // namespace korvane
