@@ -133,14 +133,8 @@ void InputPort::CloseAndRelease(PortTeardown& teardown) {
   }
   // From here the driver's thread finds the port closed and calls back no
   // more, so the end may outlive this call.
-  teardown.Run(
-      [self = shared_from_this()] {
-        if (self->jackPort_)
-          self->jack_->Close(self->jackPort_);
-        else
-          EndMidi(self->midi_);
-      },
-      kCloseBound);
+  teardown.Run([self = shared_from_this()] { EndPort(self->jack_, self->jackPort_, self->midi_); },
+               kCloseBound);
   Notify(MIM_CLOSE, 0, 0);
 }
 

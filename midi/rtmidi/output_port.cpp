@@ -91,14 +91,8 @@ void OutputPort::CloseAndRelease(PortTeardown& teardown) {
     std::unique_lock lock(mutex_);
     notified_.wait(lock, [&] { return notifying_ == 0; });
   }
-  teardown.Run(
-      [self = shared_from_this()] {
-        if (self->jackPort_)
-          self->jack_->Close(self->jackPort_);
-        else
-          EndMidi(self->midi_);
-      },
-      kCloseBound);
+  teardown.Run([self = shared_from_this()] { EndPort(self->jack_, self->jackPort_, self->midi_); },
+               kCloseBound);
   Notify(MOM_CLOSE, 0, 0);
 }
 

@@ -26,6 +26,8 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include "midi/rtmidi/jack_client.h"
+
 namespace korvane::rtmidi_backend {
 
 // Long enough for a busy server: a JACK output's end waits up to 1 s for what
@@ -66,6 +68,17 @@ void EndMidi(std::unique_ptr<Midi>& midi) {
   } catch (...) {
   }
   midi.reset();
+}
+
+// Ends what carries one of our ports: its port on our JACK client, or its
+// RtMidi object.
+template <typename Midi>
+void EndPort(JackClient* jack, const std::shared_ptr<JackPort>& jackPort,
+             std::unique_ptr<Midi>& midi) {
+  if (jackPort)
+    jack->Close(jackPort);
+  else
+    EndMidi(midi);
 }
 
 }  // namespace korvane::rtmidi_backend

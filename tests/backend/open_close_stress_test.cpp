@@ -58,13 +58,29 @@ using testing::CallbackRecorder;
 using testing::Peer;
 using testing::TestMidiSystem;
 
-// JACK's dummy driver runs 21 ms periods, and an open waits for two of them:
+// JACK's dummy driver runs 21 ms periods, and a port waits for the graph:
 // with two busy processes beside it a round takes about 0.6 s in the plain
 // and the sanitizer builds alike, so 40 rounds and the set-up take about 30 s.
 constexpr long kDefaultCycles = 40;
 // A call that has not returned after this long is taken for hung.
 constexpr auto kHung = std::chrono::seconds(60);
 constexpr std::size_t kBurst = 4;
+
+// Queues header on the input, starts it, and checks that a reply the peer
+// sends fills it.
+void ExpectReplyArrives(RtMidiServices& services, HMIDIIN in, MIDIHDR& header,
+                        std::vector<char>& buffer, Peer& peer, CallbackRecorder& recorder) {
+  header.lpData = buffer.data();
+  header.dwBufferLength = static_cast<DWORD>(buffer.size());
+  ASSERT_EQ(services.midiInPrepareHeader(in, &header, sizeof(header)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiInAddBuffer(in, &header, sizeof(header)), MMSYSERR_NOERROR);
+  ASSERT_EQ(services.midiInStart(in), MMSYSERR_NOERROR);
+  const std::vector<unsigned char> reply = {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7};
+  peer.Send(reply);
+  ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA));
+  EXPECT_EQ(std::vector<char>(buffer.begin(), buffer.begin() + header.dwBytesRecorded),
+            std::vector<char>(reply.begin(), reply.end()));
+}
 
 long Cycles() {
   const char* value = std::getenv("KORVANE_STRESS_CYCLES");
@@ -520,16 +536,7 @@ TEST(OpenCloseStressTest, ClosesReturnWhileTheServerDoesNotAnswer) {
             MMSYSERR_NOERROR);
   std::vector<char> buffer(64);
   MIDIHDR header{};
-  header.lpData = buffer.data();
-  header.dwBufferLength = static_cast<DWORD>(buffer.size());
-  ASSERT_EQ(services.midiInPrepareHeader(again, &header, sizeof(header)), MMSYSERR_NOERROR);
-  ASSERT_EQ(services.midiInAddBuffer(again, &header, sizeof(header)), MMSYSERR_NOERROR);
-  ASSERT_EQ(services.midiInStart(again), MMSYSERR_NOERROR);
-  const std::vector<unsigned char> reply = {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7};
-  peer.Send(reply);
-  ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA));
-  EXPECT_EQ(std::vector<char>(buffer.begin(), buffer.begin() + header.dwBytesRecorded),
-            std::vector<char>(reply.begin(), reply.end()));
+  ASSERT_NO_FATAL_FAILURE(ExpectReplyArrives(services, again, header, buffer, peer, recorder));
   EXPECT_EQ(services.midiInReset(again), MMSYSERR_NOERROR);
   EXPECT_EQ(services.midiInUnprepareHeader(again, &header, sizeof(header)), MMSYSERR_NOERROR);
   EXPECT_EQ(services.midiInClose(again), MMSYSERR_NOERROR);
@@ -595,16 +602,7 @@ TEST(OpenCloseStressTest, AServerKilledUnderOpenPortsGivesWayToTheNextOne) {
 
   std::vector<char> buffer(64);
   MIDIHDR header{};
-  header.lpData = buffer.data();
-  header.dwBufferLength = static_cast<DWORD>(buffer.size());
-  ASSERT_EQ(services.midiInPrepareHeader(in, &header, sizeof(header)), MMSYSERR_NOERROR);
-  ASSERT_EQ(services.midiInAddBuffer(in, &header, sizeof(header)), MMSYSERR_NOERROR);
-  ASSERT_EQ(services.midiInStart(in), MMSYSERR_NOERROR);
-  const std::vector<unsigned char> reply = {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7};
-  peer.Send(reply);
-  ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA));
-  EXPECT_EQ(std::vector<char>(buffer.begin(), buffer.begin() + header.dwBytesRecorded),
-            std::vector<char>(reply.begin(), reply.end()));
+  ASSERT_NO_FATAL_FAILURE(ExpectReplyArrives(services, in, header, buffer, peer, recorder));
   std::vector<unsigned char> request = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
   MIDIHDR sent{};
   sent.lpData = reinterpret_cast<char*>(request.data());
