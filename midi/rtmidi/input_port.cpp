@@ -1,8 +1,5 @@
 #include "midi/rtmidi/input_port.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "midi/header_rules.h"
 #include "midi/rtmidi/api_descriptor.h"
 #include "midi/rtmidi/open_port.h"
@@ -61,21 +58,14 @@ MMRESULT InputPort::Reset() {
       return MMSYSERR_INVALHANDLE;
     WaitUntilIdle(lock);
     started_ = false;
-    returned = head_;
-    head_ = tail_ = nullptr;
-    for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
-      MarkReturned(*h, 0);
+    returned = queue_.TakeAll();
     // A close on another thread waits for these callbacks too.
     ++returning_;
     returningThread_ = std::this_thread::get_id();
   }
-  // The callback may queue a header again, which rewrites its lpNext.
-  while (returned != nullptr) {
-    MIDIHDR* next = returned->lpNext;
-    returned->lpNext = nullptr;
-    Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(returned), 0);
-    returned = next;
-  }
+  HandBack(returned, [this](MIDIHDR& header) {
+    Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(&header), 0);
+  });
   {
     std::lock_guard lock(mutex_);
     --returning_;
@@ -100,26 +90,14 @@ MMRESULT InputPort::Unprepare(MIDIHDR& header) {
 
 MMRESULT InputPort::AddBuffer(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
-  if (closed_)
-    return MMSYSERR_INVALHANDLE;
-  if (const MMRESULT ready = CheckReadyToQueue(header); ready != MMSYSERR_NOERROR)
-    return ready;
-  MarkQueued(header);
-  header.lpNext = nullptr;
-  if (tail_ != nullptr) {
-    tail_->lpNext = &header;
-  } else {
-    head_ = &header;
-  }
-  tail_ = &header;
-  return MMSYSERR_NOERROR;
+  return closed_ ? MMSYSERR_INVALHANDLE : queue_.Add(header);
 }
 
 MMRESULT InputPort::BeginClose() {
   std::lock_guard lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  if (head_ != nullptr)
+  if (!queue_.Empty())
     return MIDIERR_STILLPLAYING;
   closed_ = true;
   started_ = false;
@@ -166,17 +144,11 @@ void InputPort::Deliver(const unsigned char* data, std::size_t size) noexcept {
   DWORD_PTR stamp = 0;
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || !started_ || head_ == nullptr)
+    if (closed_ || !started_)
+      return;
+    header = queue_.Fill(data, size);
+    if (header == nullptr)
       return;  // nowhere to put it: dropped
-    header = head_;
-    head_ = header->lpNext;
-    if (head_ == nullptr)
-      tail_ = nullptr;
-    header->lpNext = nullptr;
-    // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
-    const std::size_t length = std::min<std::size_t>(size, header->dwBufferLength);
-    std::memcpy(header->lpData, data, length);
-    MarkReturned(*header, static_cast<DWORD>(length));
     stamp = static_cast<DWORD_PTR>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - startTime_)
                                        .count());

@@ -18,6 +18,7 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include "midi/header_queue.h"
 #include "midi/rtmidi/device_list.h"
 #include "midi/rtmidi/error_slot.h"
 #include "midi/rtmidi/jack_client.h"
@@ -78,8 +79,7 @@ class InputPort final : public JackReceiver, public std::enable_shared_from_this
 
   std::mutex mutex_;
   std::condition_variable idle_;
-  MIDIHDR* head_ = nullptr;
-  MIDIHDR* tail_ = nullptr;
+  HeaderQueue queue_;
   bool started_ = false;
   bool live_ = false;  // started once: the connection carries data
   bool closed_ = false;

@@ -1,8 +1,5 @@
 #include "midi/webmidi/webmidi_port.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "midi/clock.h"
 #include "midi/header_rules.h"
 
@@ -34,19 +31,12 @@ MMRESULT WebMidiPort::Reset() {
       return MMSYSERR_INVALHANDLE;
     idle_.wait(lock, [&] { return notifying_ == 0; });
     started_ = false;
-    returned = head_;
-    head_ = tail_ = nullptr;
-    for (MIDIHDR* h = returned; h != nullptr; h = h->lpNext)
-      MarkReturned(*h, 0);
+    returned = queue_.TakeAll();
     ++notifying_;
   }
-  // The callback may queue a header again, which rewrites its lpNext.
-  while (returned != nullptr) {
-    MIDIHDR* next = returned->lpNext;
-    returned->lpNext = nullptr;
-    Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(returned), 0);
-    returned = next;
-  }
+  HandBack(returned, [this](MIDIHDR& header) {
+    Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(&header), 0);
+  });
   {
     std::lock_guard lock(mutex_);
     --notifying_;
@@ -67,26 +57,14 @@ MMRESULT WebMidiPort::Unprepare(MIDIHDR& header) {
 
 MMRESULT WebMidiPort::AddBuffer(MIDIHDR& header) {
   std::lock_guard lock(mutex_);
-  if (closed_)
-    return MMSYSERR_INVALHANDLE;
-  if (const MMRESULT ready = CheckReadyToQueue(header); ready != MMSYSERR_NOERROR)
-    return ready;
-  MarkQueued(header);
-  header.lpNext = nullptr;
-  if (tail_ != nullptr) {
-    tail_->lpNext = &header;
-  } else {
-    head_ = &header;
-  }
-  tail_ = &header;
-  return MMSYSERR_NOERROR;
+  return closed_ ? MMSYSERR_INVALHANDLE : queue_.Add(header);
 }
 
 MMRESULT WebMidiPort::BeginClose() {
   std::unique_lock lock(mutex_);
   if (closed_)
     return MMSYSERR_INVALHANDLE;
-  if (head_ != nullptr)
+  if (!queue_.Empty())
     return MIDIERR_STILLPLAYING;
   closed_ = true;
   started_ = false;
@@ -102,17 +80,11 @@ void WebMidiPort::Deliver(const std::uint8_t* data, std::size_t length) noexcept
   DWORD_PTR stamp = 0;
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || !started_ || head_ == nullptr)
+    if (closed_ || !started_)
+      return;
+    header = queue_.Fill(data, length);
+    if (header == nullptr)
       return;  // nowhere to put it: dropped
-    header = head_;
-    head_ = header->lpNext;
-    if (head_ == nullptr)
-      tail_ = nullptr;
-    header->lpNext = nullptr;
-    // A longer message fills the buffer and the rest is lost, as with one buffer on WinMM.
-    const std::size_t kept = std::min<std::size_t>(length, header->dwBufferLength);
-    std::memcpy(header->lpData, data, kept);
-    MarkReturned(*header, static_cast<DWORD>(kept));
     stamp = timeGetTime() - startMs_;
     ++notifying_;
   }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "midi/header_queue.h"
 #include "midi/winmm.h"
 
 namespace korvane::webmidi {
@@ -46,8 +47,7 @@ class WebMidiPort {
 
   std::mutex mutex_;
   std::condition_variable idle_;
-  MIDIHDR* head_ = nullptr;
-  MIDIHDR* tail_ = nullptr;
+  HeaderQueue queue_;
   bool started_ = false;
   bool closed_ = false;
   int notifying_ = 0;
