@@ -97,7 +97,7 @@ bool JackSession::AwaitPeriodsUntil(Done done, Deadline deadline) {
   // has already made done() true for the check that follows.
   waiters_.fetch_add(1);
   while (!done() && !gone_.load()) {
-    if (!periodEnded_.try_acquire_until(deadline))
+    if (!periodEnded_.WaitUntil(deadline))
       break;
   }
   waiters_.fetch_sub(1);
@@ -114,7 +114,7 @@ bool JackSession::AwaitLive(const JackPort& port, Deadline deadline) {
 
 void JackSession::WakeWaiters() noexcept {
   for (int n = waiters_.load(); n > 0; --n)
-    periodEnded_.release();
+    periodEnded_.Post();
 }
 
 int JackSession::Process(jack_nframes_t frames, void* self) noexcept {

@@ -18,6 +18,7 @@
 
 #include "midi/rtmidi/byte_ring.h"
 #include "midi/rtmidi/jack_client.h"
+#include "midi/rtmidi/period_signal.h"
 
 namespace korvane::rtmidi_backend {
 
@@ -96,7 +97,7 @@ class JackSession {
   std::atomic<bool> inCycle_{false};
   std::atomic<std::uint64_t> periods_{0};
   std::atomic<int> waiters_{0};
-  std::counting_semaphore<> periodEnded_{0};
+  PeriodSignal periodEnded_;
   // What arrived on our inputs: port id, length, bytes.
   ByteRing incoming_{1 << 18};
   std::counting_semaphore<> arrived_{0};
