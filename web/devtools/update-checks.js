@@ -99,18 +99,23 @@ class Page {
     if (r.exceptionDetails) throw new Error(`${expression}: ${r.exceptionDetails.text}`);
     return r.result.value;
   }
+  // Waits in the page itself: a question over the protocol every 100 ms
+  // kept the emulated CPU busy with the browser's and the page's messages.
   async until(expression, ms, what) {
-    const end = Date.now() + ms;
-    for (;;) {
-      const value = await this.eval(expression);
-      if (value) return value;
-      if (Date.now() > end) {
-        const state = await this.eval(`JSON.stringify({notice: document.getElementById('notice').textContent,
-            log: window.Module && Module.korvanePage ? Module.korvanePage.logText : null})`);
-        throw new Error(`${what}: not within ${ms} ms; the page: ${state}`);
-      }
-      await sleep(100);
-    }
+    const value = await this.eval(`new Promise((resolve) => {
+      const end = performance.now() + ${ms};
+      const look = () => {
+        let value = null;
+        try { value = (${expression}); } catch (e) { /* not there yet */ }
+        if (value || performance.now() > end) resolve(value || null);
+        else setTimeout(look, 100);
+      };
+      look();
+    })`);
+    if (value) return value;
+    const state = await this.eval(`JSON.stringify({notice: document.getElementById('notice').textContent,
+        log: window.Module && Module.korvanePage ? Module.korvanePage.logText : null})`);
+    throw new Error(`${what}: not within ${ms} ms; the page: ${state}`);
   }
   async key(key, code, keyCode) {
     for (const type of ['keyDown', 'keyUp']) {
@@ -166,10 +171,12 @@ async function pageUpdate(page, image, atChoice) {
   const {root} = await page.send('DOM.getDocument', {});
   const {nodeId} = await page.send('DOM.querySelector', {nodeId: root.nodeId, selector: '#file'});
   const started = Date.now();
+  const cpu = cpuReading();
   await page.send('DOM.setFileInputFiles', {files: [image], nodeId});
   await page.until(`document.getElementById('device-dialog').open ||
                     (${kIdle} && Module.korvanePage.logText !== ${JSON.stringify(before)})`,
                    120000, 'the device dialog or the end of the scan');
+  const scanBusy = busySince(cpu);
   let chosen = Date.now();
   if (await page.eval(`document.getElementById('device-dialog').open`)) {
     if (atChoice) await atChoice();
@@ -181,7 +188,7 @@ async function pageUpdate(page, image, atChoice) {
                    'the end of the update');
   const seconds = (Date.now() - started) / 1000;
   const transferSeconds = (Date.now() - chosen) / 1000;
-  return {log: await page.eval('Module.korvanePage.logText'), seconds, transferSeconds};
+  return {log: await page.eval('Module.korvanePage.logText'), seconds, transferSeconds, scanBusy};
 }
 
 // Where the controller left with its ports, Web MIDI refuses the messages
@@ -214,6 +221,18 @@ function replyTimes(trace) {
   times.sort((a, b) => a - b);
   return `${times.length} times, ${times[0].toFixed(0)}-${times[times.length - 1].toFixed(0)} ms ` +
          `(median ${times[times.length >> 1].toFixed(0)})`;
+}
+
+// The share of the VM's two emulated CPUs that was busy since a reading
+// (/proc/stat): a late reply on a busy VM is the CPU's, on an idle one not.
+function cpuReading() {
+  const ticks = fs.readFileSync('/proc/stat', 'utf8').split('\n')[0].trim().split(/\s+/).slice(1).map(Number);
+  return {idle: ticks[3] + ticks[4], all: ticks.reduce((a, b) => a + b, 0)};
+}
+function busySince(before) {
+  const now = cpuReading();
+  const all = now.all - before.all;
+  return all > 0 ? `${(100 - (100 * (now.idle - before.idle)) / all).toFixed(0)}%` : '?';
 }
 
 // A second tab of the page while the first holds the ports (its device
@@ -260,7 +279,8 @@ async function check(browser, url, name, messages, options, expectedStatus, extr
   fs.writeFileSync(`${out}/${name}.page.log`, result.log, 'latin1');
   const trace = await page.eval('Module.korvaneMidiTrace()');
   fs.writeFileSync(`${out}/${name}.midi-trace.txt`, trace);
-  say(`${name}: the controller's replies came ${replyTimes(trace)} after the requests`);
+  say(`${name}: the controller's replies came ${replyTimes(trace)} after the requests ` +
+      `(the VM's CPU ${result.scanBusy} busy during the scan)`);
   compareLogs(name, expected, result.log, expectedStatus !== 0);
   if (extra && extra.after) await extra.after(page, result, image);
   await closePage(page);
@@ -287,9 +307,13 @@ async function main() {
   const server = spawn('python3', [serve, site], {stdio: ['ignore', 'pipe', 'inherit']});
   const url = (await lineFrom(server, (l) => l.startsWith('http://'), 30000, 'the address')).trim() +
               'index.html';
+  // A headless window still preloads the omnibox's popup, a page of its own
+  // in a renderer of its own that kept half of one emulated CPU busy while
+  // nothing happened, and most of one during the first scan.
   const browser = new Browser('chromium', [
     '--headless=new', '--no-sandbox', '--no-first-run', '--disable-gpu',
     '--disable-dev-shm-usage', `--user-data-dir=${work}/profile`, '--window-size=900,800',
+    '--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,WebUIOmniboxFullPopup',
     'about:blank']);
   const origin = new URL(url).origin;
   const grant = () => browser.send('Browser.grantPermissions',
