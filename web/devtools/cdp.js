@@ -38,12 +38,21 @@ class Browser {
     for (const listener of [...this.listeners]) listener(message);
   }
 
-  send(method, params = {}, sessionId = undefined) {
+  // A command's answer; an error when none comes within ms, so that a
+  // browser that stops answering fails a check instead of hanging it.
+  send(method, params = {}, sessionId = undefined, ms = 120000) {
     const id = this.nextId++;
     const message = {id, method, params};
     if (sessionId) message.sessionId = sessionId;
     this.child.stdio[3].write(JSON.stringify(message) + '\0');
-    return new Promise((resolve, reject) => this.pending.set(id, {resolve, reject, method}));
+    return new Promise((resolve, reject) => {
+      const timer = setTimeout(() => {
+        this.pending.delete(id);
+        reject(new Error(`${method}: no answer within ${ms} ms`));
+      }, ms);
+      const done = (f) => (value) => { clearTimeout(timer); f(value); };
+      this.pending.set(id, {resolve: done(resolve), reject: done(reject), method});
+    });
   }
 
   // The first event that passes test, within ms.

@@ -53,9 +53,19 @@ async function startSim(name, options) {
   return child;
 }
 
-async function stopSimHolding(child, name, image) {
+// Ends a korvane-sim with SIGTERM, as a user would; one that outlives it by
+// 30 s is killed and fails the check.
+async function stopSim(child, name) {
   child.kill('SIGTERM');
+  const ended = await Promise.race([child.ended.then(() => true), sleep(30000).then(() => false)]);
+  if (ended) return;
+  bad(`${name}: korvane-sim did not end within 30 s of SIGTERM`);
+  child.kill('SIGKILL');
   await child.ended;
+}
+
+async function stopSimHolding(child, name, image) {
+  await stopSim(child, name);
   const held = fs.existsSync(`${work}/${name}.fw`) ? fs.readFileSync(`${work}/${name}.fw`) : null;
   const file = fs.readFileSync(image);
   if (held && Buffer.compare(held, file) === 0) {
@@ -77,8 +87,7 @@ async function linuxUpdate(name, image, options) {
   if (run.status === 0) {
     await stopSimHolding(child, `${name}-linux`, image);
   } else {
-    child.kill('SIGTERM');
-    await child.ended;
+    await stopSim(child, `${name}-linux`);
   }
   return {log: fs.readFileSync(log, 'latin1'), status: run.status, seconds,
           held: readHeld(`${name}-linux`)};
@@ -93,9 +102,9 @@ class Page {
   constructor(browser, sessionId, targetId) {
     Object.assign(this, {browser, sessionId, targetId});
   }
-  send(method, params) { return this.browser.send(method, params, this.sessionId); }
-  async eval(expression) {
-    const r = await this.send('Runtime.evaluate', {expression, returnByValue: true, awaitPromise: true});
+  send(method, params, ms) { return this.browser.send(method, params, this.sessionId, ms); }
+  async eval(expression, ms) {
+    const r = await this.send('Runtime.evaluate', {expression, returnByValue: true, awaitPromise: true}, ms);
     if (r.exceptionDetails) throw new Error(`${expression}: ${r.exceptionDetails.text}`);
     return r.result.value;
   }
@@ -111,7 +120,7 @@ class Page {
         else setTimeout(look, 100);
       };
       look();
-    })`);
+    })`, ms + 60000);
     if (value) return value;
     const state = await this.eval(`JSON.stringify({notice: document.getElementById('notice').textContent,
         log: window.Module && Module.korvanePage ? Module.korvanePage.logText : null})`);
@@ -269,6 +278,7 @@ function makeImage(name, messages) {
 async function check(browser, url, name, messages, options, expectedStatus, extra) {
   const image = makeImage(name, messages);
   const linux = await linuxUpdate(name, image, options);
+  say(`${name}: korvane-flash ended with ${linux.status} after ${linux.seconds.toFixed(1)} s; now the page`);
   if (linux.status !== expectedStatus) bad(`${name}: korvane-flash ended with ${linux.status}, not ${expectedStatus}`);
   const expected = linux.log.split(image).join(`/files/${path.basename(image)}`);
   const child = await startSim(name, options);
@@ -287,8 +297,7 @@ async function check(browser, url, name, messages, options, expectedStatus, extr
   if (expectedStatus === 0) {
     await stopSimHolding(child, name, image);
   } else {
-    child.kill('SIGTERM');
-    await child.ended;
+    await stopSim(child, name);
     // Cut short: the controller holds what it held under korvane-flash.
     const held = readHeld(name);
     if (Buffer.compare(held, linux.held) === 0) {
