@@ -28,9 +28,6 @@ struct ApiDescriptor {
   bool clientInPortName;
   // A second client of a name is renamed "NAME-01", "NAME-02"...
   bool renamesClients;
-  // A connection carries data only from one of the server's later periods
-  // (jack_client.h).
-  bool connectsInPeriods;
   // Our ports there are served by one client of our own (jack_client.h),
   // not by RtMidi, which makes a client per port.
   bool ownClient;

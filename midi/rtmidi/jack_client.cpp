@@ -2,10 +2,7 @@
 
 #if KORVANE_HAVE_JACK
 
-#include <jack/midiport.h>
-
 #include <chrono>
-#include <cstring>
 
 #include "midi/rtmidi/api_probe.h"
 #include "midi/rtmidi/jack_session.h"
@@ -14,8 +11,8 @@
 namespace korvane::rtmidi_backend {
 namespace {
 
-// Generous for a loaded machine; a connection normally carries data two
-// periods on, a few tens of milliseconds.
+// Generous for a loaded machine; a connection normally carries data once the
+// server next switches graphs, a few tens of milliseconds on.
 constexpr std::chrono::milliseconds kLiveTimeout{5000};
 // How long a send waits for the process thread to make room.
 constexpr std::chrono::milliseconds kRoomTimeout{5000};
