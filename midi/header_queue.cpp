@@ -21,6 +21,13 @@ MMRESULT HeaderQueue::Add(MIDIHDR& header) {
   return MMSYSERR_NOERROR;
 }
 
+std::size_t HeaderQueue::Size() const {
+  std::size_t size = 0;
+  for (const MIDIHDR* h = head_; h != nullptr; h = h->lpNext)
+    ++size;
+  return size;
+}
+
 MIDIHDR* HeaderQueue::Fill(const unsigned char* data, std::size_t size) {
   MIDIHDR* header = head_;
   if (header == nullptr)
@@ -30,7 +37,8 @@ MIDIHDR* HeaderQueue::Fill(const unsigned char* data, std::size_t size) {
     tail_ = nullptr;
   header->lpNext = nullptr;
   const std::size_t kept = std::min<std::size_t>(size, header->dwBufferLength);
-  std::memcpy(header->lpData, data, kept);
+  if (kept > 0)
+    std::memcpy(header->lpData, data, kept);
   MarkReturned(*header, static_cast<DWORD>(kept));
   return header;
 }

@@ -13,6 +13,7 @@ namespace korvane {
 class HeaderQueue {
  public:
   bool Empty() const { return head_ == nullptr; }
+  std::size_t Size() const;
 
   // midiInAddBuffer's checks, then the header at the end of the queue.
   MMRESULT Add(MIDIHDR& header);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "midi/header_queue.h"
 #include "midi/header_rules.h"
 
 namespace korvane {
@@ -34,8 +35,8 @@ struct VirtualMidiServices::Port {
   DWORD_PTR callback = 0;
   DWORD_PTR instance = 0;
   bool started = false;
-  std::deque<MIDIHDR*> queued;  // inputs: headers waiting for data, oldest first
-  std::vector<Bytes> sent;      // outputs: every long message sent
+  HeaderQueue queued;       // inputs: headers waiting for data
+  std::vector<Bytes> sent;  // outputs: every long message sent
 };
 
 struct VirtualMidiServices::Wiring {
@@ -265,7 +266,7 @@ std::size_t VirtualMidiServices::QueuedInputHeaders(UINT input) const {
   std::lock_guard lock(mutex_);
   if (input >= inputs_.size())
     return 0;
-  return inputs_[input]->queued.size();
+  return inputs_[input]->queued.Size();
 }
 
 bool VirtualMidiServices::WaitIdle(std::uint32_t timeoutMs) {
@@ -325,15 +326,10 @@ void VirtualMidiServices::DriverLoop() {
       // drops the message; a short message never fills a header, as WinMM
       // reports it apart (MIM_DATA, which no caller of ours takes).
       const bool sysEx = !delivery->bytes.empty() && delivery->bytes.front() == 0xF0;
-      if (port && port->listed && port->handle != 0 && port->started && !port->queued.empty() &&
-          sysEx) {
-        MIDIHDR* header = port->queued.front();
-        port->queued.pop_front();
-        // A message longer than the buffer fills it; the rest is lost.
-        const std::size_t n = std::min<std::size_t>(delivery->bytes.size(), header->dwBufferLength);
-        if (n > 0)
-          std::memcpy(header->lpData, delivery->bytes.data(), n);
-        MarkReturned(*header, static_cast<DWORD>(n));
+      MIDIHDR* header = nullptr;
+      if (port && port->listed && port->handle != 0 && port->started && sysEx)
+        header = port->queued.Fill(delivery->bytes.data(), delivery->bytes.size());
+      if (header != nullptr) {
         callback = Callback{port->callback,
                             true,
                             port->handle,
@@ -569,7 +565,7 @@ MMRESULT VirtualMidiServices::Close(bool input, std::uintptr_t handle) {
   }
   if (!port)
     return MMSYSERR_INVALHANDLE;
-  if (!port->queued.empty())
+  if (!port->queued.Empty())
     return MIDIERR_STILLPLAYING;
   const Callback closed{
       port->callback, input, handle, static_cast<UINT>(input ? MIM_CLOSE : MOM_CLOSE),
@@ -617,18 +613,14 @@ MMRESULT VirtualMidiServices::midiInReset(HMIDIIN handle) {
   // Reset stops the input and hands back every queued header, empty, before
   // it returns.
   port->started = false;
-  std::deque<MIDIHDR*> returned;
-  returned.swap(port->queued);
-  for (MIDIHDR* header : returned)
-    MarkReturned(*header, 0);
+  MIDIHDR* returned = port->queued.TakeAll();
   const DWORD_PTR proc = port->callback;
   const DWORD_PTR instance = port->instance;
-  for (MIDIHDR* header : returned) {
-    if (proc == 0)
-      break;
-    RunCallback(lock, Callback{proc, true, Token(handle), MIM_LONGDATA, instance,
-                               reinterpret_cast<DWORD_PTR>(header), port});
-  }
+  HandBack(returned, [&](MIDIHDR& header) {
+    if (proc != 0)
+      RunCallback(lock, Callback{proc, true, Token(handle), MIM_LONGDATA, instance,
+                                 reinterpret_cast<DWORD_PTR>(&header), port});
+  });
   return MMSYSERR_NOERROR;
 }
 
@@ -677,11 +669,7 @@ MMRESULT VirtualMidiServices::midiInAddBuffer(HMIDIIN handle, MIDIHDR* header, U
     return refused;
   if (const MMRESULT refused = CheckHeaderArgument(header, headerSize))
     return refused;
-  if (const MMRESULT refused = CheckReadyToQueue(*header))
-    return refused;
-  MarkQueued(*header);
-  port->queued.push_back(header);
-  return MMSYSERR_NOERROR;
+  return port->queued.Add(*header);
 }
 
 void VirtualMidiServices::SetLongestMessage(std::size_t bytes) {
